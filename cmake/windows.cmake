@@ -1,0 +1,81 @@
+# Windows builds: the plug-in DLL (32-bit ships, 64-bit is the test twin),
+# the host simulator and the Windows tests.
+enable_language(RC)
+
+set(HK4_STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
+target_compile_definitions(hk4_core PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
+
+# Type library, embedded as resource TYPELIB 1.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(HK4_WIDL_ARCH --win64)
+else()
+  set(HK4_WIDL_ARCH --win32)
+endif()
+find_program(HK4_WIDL NAMES ${HK4_MINGW_PREFIX}-widl x86_64-w64-mingw32-widl widl REQUIRED)
+set(HK4_TLB ${CMAKE_CURRENT_BINARY_DIR}/HalvexK4.tlb)
+add_custom_command(
+  OUTPUT ${HK4_TLB}
+  COMMAND ${HK4_WIDL} ${HK4_WIDL_ARCH} -t -o ${HK4_TLB} ${PROJECT_SOURCE_DIR}/src/plugin/typelib.idl
+  DEPENDS ${PROJECT_SOURCE_DIR}/src/plugin/typelib.idl
+  COMMENT "Type library")
+set_source_files_properties(${PROJECT_SOURCE_DIR}/src/plugin/plugin.rc PROPERTIES OBJECT_DEPENDS ${HK4_TLB})
+
+file(GLOB HK4_RESOURCE_FILES CONFIGURE_DEPENDS
+  ${PROJECT_SOURCE_DIR}/src/*/*.rc ${PROJECT_SOURCE_DIR}/src/*/*.bmp ${PROJECT_SOURCE_DIR}/src/*/*.h)
+set_property(SOURCE ${PROJECT_SOURCE_DIR}/src/plugin/plugin.rc APPEND PROPERTY OBJECT_DEPENDS ${HK4_RESOURCE_FILES})
+
+set(HK4_SYSTEM_LIBS ws2_32 ole32 oleaut32 uuid setupapi hid comctl32 user32 gdi32 advapi32 kernel32)
+
+add_library(HalvexK4 SHARED ${HK4_WIN_SOURCES} ${PROJECT_SOURCE_DIR}/src/plugin/plugin.rc
+            ${PROJECT_SOURCE_DIR}/src/plugin/plugin.def)
+set_target_properties(HalvexK4 PROPERTIES PREFIX "" OUTPUT_NAME HalvexK4)
+target_include_directories(HalvexK4 PRIVATE ${PROJECT_SOURCE_DIR}/src ${CMAKE_CURRENT_BINARY_DIR})
+target_link_libraries(HalvexK4 PRIVATE hk4_core ${HK4_SYSTEM_LIBS})
+target_link_options(HalvexK4 PRIVATE ${HK4_STATIC_RUNTIME} -Wl,--kill-at -Wl,--enable-stdcall-fixup)
+set_property(TARGET HalvexK4 APPEND PROPERTY RC_INCLUDE_DIRECTORIES ${PROJECT_SOURCE_DIR}/src)
+target_include_directories(HalvexK4 PRIVATE ${PROJECT_SOURCE_DIR}/src/settings)
+
+# Host simulator.
+file(GLOB HK4_HOSTSIM_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tools/hostsim/*.cpp)
+add_executable(hostsim ${HK4_HOSTSIM_SOURCES})
+target_include_directories(hostsim PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tools)
+target_link_libraries(hostsim PRIVATE hk4_core ${HK4_SYSTEM_LIBS})
+target_link_options(hostsim PRIVATE ${HK4_STATIC_RUNTIME})
+
+# GoogleTest from the sources Debian's googletest package installs.
+set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_CURRENT_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+set(HK4_EMULATOR ${PROJECT_SOURCE_DIR}/scripts/wine-run.sh)
+
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  # The shipping DLL cannot run here: check it statically.
+  find_package(Python3 REQUIRED COMPONENTS Interpreter)
+  add_test(NAME static_checks_win32
+           COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/tests/static/check_dll.py
+                   --objdump ${HK4_MINGW_PREFIX}-objdump $<TARGET_FILE:HalvexK4>)
+else()
+  file(GLOB HK4_WIN_TESTS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/win/*.cpp)
+  list(APPEND HK4_WIN_TESTS ${PROJECT_SOURCE_DIR}/tools/hostsim/plugin_api.cpp ${PROJECT_SOURCE_DIR}/tools/hostsim/trace.cpp)
+  add_executable(hk4_win_tests ${HK4_WIN_TESTS})
+  target_include_directories(hk4_win_tests PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests
+                             ${PROJECT_SOURCE_DIR}/tools)
+  target_link_libraries(hk4_win_tests PRIVATE hk4_core gtest ${HK4_SYSTEM_LIBS})
+  target_link_options(hk4_win_tests PRIVATE ${HK4_STATIC_RUNTIME})
+  target_compile_definitions(hk4_win_tests PRIVATE
+    HK4_DLL_PATH="$<TARGET_FILE_NAME:HalvexK4>" HK4_HOSTSIM_NAME="$<TARGET_FILE_NAME:hostsim>")
+  add_dependencies(hk4_win_tests HalvexK4 hostsim)
+  add_test(NAME win_tests COMMAND ${HK4_EMULATOR} $<TARGET_FILE:hk4_win_tests>
+           WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+
+  # End-to-end scenarios: the simulator drives the DLL, traces are compared.
+  file(GLOB HK4_SCENARIOS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/scenarios/*.scn)
+  foreach(scn ${HK4_SCENARIOS})
+    get_filename_component(name ${scn} NAME_WE)
+    add_test(NAME scenario_${name}
+             COMMAND ${HK4_EMULATOR} $<TARGET_FILE:hostsim> --scenario ${scn} $<TARGET_FILE:HalvexK4>
+             WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+  endforeach()
+endif()

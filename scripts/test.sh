@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Runs every test: the core's unit tests (sanitizers), the static checks of the
+# 32-bit plug-in, and the Windows tests and scenarios of the 64-bit twin under
+# Wine. Exits non-zero when any test fails.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh || exit 1
+log=$(mktemp)
+status=0
+
+run() {  # run NAME COMMAND...
+    echo "== $1"
+    shift
+    "$@" 2>&1 | tee -a "$log"
+    local rc=${PIPESTATUS[0]}
+    [ "$rc" -eq 0 ] || status=1
+    return "$rc"
+}
+
+for preset in native win32 win64; do
+    cmake --preset "$preset" >/dev/null || { status=1; continue; }
+    run "build $preset" cmake --build --preset "$preset" || continue
+    case $preset in
+        win64)
+            export WINEPREFIX=$PWD/build/wineprefix
+            run "tests $preset" xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+                source scripts/wine-env.sh; hk4_wine_prefix
+                hk4_wine_services
+                ctest --preset win64; rc=$?
+                scripts/wineserver.sh -k 2>/dev/null; exit $rc'
+            ;;
+        *) run "tests $preset" ctest --preset "$preset" ;;
+    esac
+done
+
+read -r passed failed < <(awk '
+    /tests passed, [0-9]+ tests failed out of [0-9]+/ {
+        f += $(NF-4); t += $NF }
+    END { print t - f, f + 0 }' "$log")
+rm -f "$log"
+[ "$failed" -eq 0 ] || status=1
+echo "all: $passed passed, $failed failed"
+exit $status

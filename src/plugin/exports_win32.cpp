@@ -1,0 +1,78 @@
+// The entry points the host calls, by their undecorated names (plugin.def).
+// All of them run on the host's user-interface thread, one at a time.
+#include <windows.h>
+
+#include <cstdint>
+
+#include "plugin/host.h"
+#include "plugin/lifecycle_win32.h"
+#include "plugin/plugin_state.h"
+
+using hk4::Plugin;
+
+#define HK4_EXPORT extern "C" __declspec(dllexport)
+
+HK4_EXPORT void HK4_CDECL SetDoButton(hk4::DoButtonFn fn) {
+    Plugin().host.callbacks.DoButton = fn;
+}
+HK4_EXPORT void HK4_CDECL SetSetDRO(hk4::SetDroFn fn) {
+    Plugin().host.callbacks.SetDRO = fn;
+}
+HK4_EXPORT void HK4_CDECL SetGetDRO(hk4::GetDroFn fn) {
+    Plugin().host.callbacks.GetDRO = fn;
+}
+HK4_EXPORT void HK4_CDECL SetGetLED(hk4::GetLedFn fn) {
+    Plugin().host.callbacks.GetLED = fn;
+}
+HK4_EXPORT void HK4_CDECL SetSetLED(hk4::SetLedFn fn) {
+    Plugin().host.callbacks.SetLED = fn;
+}
+HK4_EXPORT void HK4_CDECL SetCode(hk4::CodeFn fn) {
+    Plugin().host.callbacks.Code = fn;
+}
+
+HK4_EXPORT const char* HK4_CDECL SetProName(const char* profileName) {
+    hk4::PluginState& state = Plugin();
+    state.ProfilePath = profileName ? profileName : "";
+    hk4::WithProfile([] { Plugin().DisplayName = hk4::MakeDisplayName(hk4::ThisModulePath()); });
+    return state.DisplayName.c_str();
+}
+
+HK4_EXPORT bool HK4_CDECL InitControl(void* motion, void* options, void* planner,
+                                      void* parentWindow) {
+    hk4::PluginState& state = Plugin();
+    state.host.blocks = hk4::HostBlocks{motion, options, planner, parentWindow};
+    // The host stores a 32-bit handle; handles widen with their sign.
+    const int32_t raw = state.host.read(hk4::fields::ParentHandle);
+    HWND parent = reinterpret_cast<HWND>(static_cast<intptr_t>(raw));
+    hk4::CreatePendantWindow(parent);
+    return true;
+}
+
+HK4_EXPORT void HK4_CDECL PostInitControl() {
+    hk4::WithProfile([] {
+        hk4::FindPendantOnWindow();
+        hk4::LoadSettings();
+    });
+}
+
+HK4_EXPORT void HK4_CDECL Config() {
+    hk4::WithProfile([] { hk4::EditSettings(); });
+}
+
+HK4_EXPORT void HK4_CDECL Update() {
+    Plugin().counters.Update();
+}
+
+HK4_EXPORT void HK4_CDECL StopPlug() {
+    hk4::DestroyPendantWindow();
+}
+
+// Entry points the host calls that this plug-in has no use for.
+HK4_EXPORT void HK4_CDECL DoDwell() {}
+HK4_EXPORT void HK4_CDECL Reset() {}
+HK4_EXPORT void HK4_CDECL JogOn() {}
+HK4_EXPORT void HK4_CDECL JogOff() {}
+HK4_EXPORT void HK4_CDECL Purge() {}
+HK4_EXPORT void HK4_CDECL Probe() {}
+HK4_EXPORT void HK4_CDECL Home() {}

@@ -1,0 +1,158 @@
+// The host as the plug-in sees it: six callbacks and four memory blocks.
+//
+// Every host field is reached through Host::read / Host::write with a named
+// field below; the bytes are copied with memcpy, so no misaligned typed
+// pointer into host memory is ever formed. Only the fields listed here exist.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#if defined(_WIN32) && !defined(_WIN64)
+#define HK4_CDECL __cdecl
+#else
+#define HK4_CDECL
+#endif
+
+namespace hk4 {
+
+// Host callbacks. The host's LED answer is one byte, non-zero = on; it is
+// taken as a byte so that any non-zero value reads as on.
+using DoButtonFn = void(HK4_CDECL*)(int32_t code);
+using SetDroFn = void(HK4_CDECL*)(int32_t number, double value);
+using GetDroFn = double(HK4_CDECL*)(int32_t number);
+using GetLedFn = uint8_t(HK4_CDECL*)(int32_t number);
+using SetLedFn = void(HK4_CDECL*)(int32_t number, bool on);
+using CodeFn = void(HK4_CDECL*)(const char* line);
+
+struct HostCallbacks {
+    DoButtonFn DoButton = nullptr;
+    SetDroFn SetDRO = nullptr;
+    GetDroFn GetDRO = nullptr;
+    GetLedFn GetLED = nullptr;
+    SetLedFn SetLED = nullptr;  // stored, never called
+    CodeFn Code = nullptr;
+};
+
+enum class Block { Motion, Options, Planner, ParentWindow };
+
+template <typename T>
+struct Field {
+    Block block;
+    std::size_t offset;
+};
+
+// A per-axis field: entry a lies at base + stride * a, for axes 0..5.
+template <typename T>
+struct AxisField {
+    Block block;
+    std::size_t base;
+    std::size_t stride;
+    static constexpr int kAxes = 6;
+    constexpr Field<T> at(int axis) const {
+        const int a = axis < 0 ? 0 : (axis >= kAxes ? kAxes - 1 : axis);
+        return Field<T>{block, base + stride * static_cast<std::size_t>(a)};
+    }
+};
+
+namespace fields {
+// Motion block.
+inline constexpr Field<int32_t> MotionCountA{Block::Motion, 163840};
+inline constexpr Field<int32_t> MotionCountB{Block::Motion, 163844};
+inline constexpr Field<uint8_t> MotionBusy{Block::Motion, 166367};
+inline constexpr AxisField<int32_t> JogVelocity{Block::Motion, 163940, 96};
+inline constexpr AxisField<int32_t> JogFullRate{Block::Motion, 163944, 96};
+inline constexpr AxisField<int32_t> JogParam{Block::Motion, 163948, 96};
+inline constexpr AxisField<uint8_t> JogStop{Block::Motion, 163954, 96};
+inline constexpr AxisField<uint8_t> JogStart{Block::Motion, 163956, 96};
+inline constexpr AxisField<int32_t> JogDirection{Block::Motion, 163960, 96};
+// Options block.
+inline constexpr Field<int32_t> NoAbsoluteRestore{Block::Options, 1192};
+inline constexpr Field<double> RotationAngle{Block::Options, 133672};
+// Planner block.
+inline constexpr Field<int32_t> PlannerCountA{Block::Planner, 800092};
+inline constexpr Field<int32_t> PlannerCountB{Block::Planner, 800096};
+inline constexpr Field<int32_t> PlannerBusy{Block::Planner, 801968};
+inline constexpr AxisField<int32_t> AxisFullRate{Block::Planner, 801608, 4};
+inline constexpr AxisField<int32_t> AxisJogParam{Block::Planner, 801632, 4};
+inline constexpr Field<double> StepSize{Block::Planner, 801872};
+inline constexpr std::size_t StatusTextOffset = 1161996;  // host string object
+// Host window object: a 32-bit window handle.
+inline constexpr Field<int32_t> ParentHandle{Block::ParentWindow, 28};
+}  // namespace fields
+
+// Smallest block sizes that hold every field above (used by test hosts).
+inline constexpr std::size_t kMotionBlockSize = 166368;
+inline constexpr std::size_t kOptionsBlockSize = 133680;
+inline constexpr std::size_t kPlannerBlockSize = fields::StatusTextOffset + sizeof(void*);
+inline constexpr std::size_t kParentWindowSize = 32;
+
+struct HostBlocks {
+    void* motion = nullptr;
+    void* options = nullptr;
+    void* planner = nullptr;
+    void* parentWindow = nullptr;
+};
+
+// Tells whether `size` bytes at `p` may be read. The Windows shell supplies a
+// real check; elsewhere any non-null pointer counts as readable.
+using ReadableFn = bool (*)(const void* p, std::size_t size);
+
+class Host {
+  public:
+    HostCallbacks callbacks;
+    HostBlocks blocks;
+    ReadableFn readable = nullptr;
+
+    // Calls through a callback that was never installed are skipped.
+    void DoButton(int32_t code) const {
+        if (callbacks.DoButton) callbacks.DoButton(code);
+    }
+    void SetDRO(int32_t number, double value) const {
+        if (callbacks.SetDRO) callbacks.SetDRO(number, value);
+    }
+    double GetDRO(int32_t number) const {
+        return callbacks.GetDRO ? callbacks.GetDRO(number) : 0.0;
+    }
+    bool GetLED(int32_t number) const {
+        return callbacks.GetLED ? callbacks.GetLED(number) != 0 : false;
+    }
+    void Code(const char* line) const {
+        if (callbacks.Code) callbacks.Code(line);
+    }
+
+    void* block(Block b) const {
+        switch (b) {
+            case Block::Motion:
+                return blocks.motion;
+            case Block::Options:
+                return blocks.options;
+            case Block::Planner:
+                return blocks.planner;
+            case Block::ParentWindow:
+                return blocks.parentWindow;
+        }
+        return nullptr;
+    }
+
+    // A field of a block the host has not given yet reads as zero; writes
+    // to it are dropped.
+    template <typename T>
+    T read(Field<T> f) const {
+        T value{};
+        if (const void* base = block(f.block))
+            std::memcpy(&value, static_cast<const unsigned char*>(base) + f.offset, sizeof(T));
+        return value;
+    }
+    template <typename T>
+    void write(Field<T> f, T value) const {
+        if (void* base = block(f.block))
+            std::memcpy(static_cast<unsigned char*>(base) + f.offset, &value, sizeof(T));
+    }
+
+    // The host's message line. Returns false when nothing was written.
+    bool SetStatusText(const char* text) const;
+};
+
+}  // namespace hk4

@@ -1,0 +1,76 @@
+// Load-time behaviour: Windows Sockets start-up (the load is refused when it
+// fails) and the module's own identity.
+#include <windows.h>
+#include <winsock2.h>
+
+#include <string>
+
+#include "plugin/host.h"
+#include "plugin/lifecycle_win32.h"
+#include "plugin/plugin_state.h"
+
+namespace {
+
+HMODULE g_module = nullptr;
+bool g_socketsStarted = false;
+
+// A host string object that cannot be read is never touched.
+bool MemoryReadable(const void* p, std::size_t size) {
+    const unsigned char* begin = static_cast<const unsigned char*>(p);
+    const unsigned char* end = begin + size;
+    while (begin < end) {
+        MEMORY_BASIC_INFORMATION info{};
+        if (VirtualQuery(begin, &info, sizeof info) == 0) return false;
+        if (info.State != MEM_COMMIT) return false;
+        const DWORD readable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
+                               PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+        if ((info.Protect & readable) == 0 || (info.Protect & PAGE_GUARD) != 0) return false;
+        begin = static_cast<const unsigned char*>(info.BaseAddress) + info.RegionSize;
+    }
+    return true;
+}
+
+}  // namespace
+
+namespace hk4 {
+
+HMODULE ThisModule() {
+    return g_module;
+}
+
+std::string ThisModulePath() {
+    char path[MAX_PATH + 1] = {};
+    const DWORD n = GetModuleFileNameA(g_module, path, MAX_PATH);
+    return std::string(path, n < MAX_PATH ? n : MAX_PATH);
+}
+
+}  // namespace hk4
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+    switch (reason) {
+        case DLL_PROCESS_ATTACH: {
+            g_module = instance;
+            hk4::Plugin().host.readable = MemoryReadable;
+            WSADATA data;
+            if (WSAStartup(MAKEWORD(1, 1), &data) != 0) {
+                const std::string caption = hk4::ModuleBaseName(hk4::ThisModulePath());
+                MessageBoxA(nullptr, "Sockets Init Failed", caption.c_str(),
+                            MB_OK | MB_ICONEXCLAMATION);
+                return FALSE;
+            }
+            g_socketsStarted = true;
+            DisableThreadLibraryCalls(instance);
+            break;
+        }
+        case DLL_PROCESS_DETACH:
+            // At process exit (reserved != NULL) other threads are gone and
+            // the system cleans up; only an unload by FreeLibrary tidies up.
+            if (reserved == nullptr) {
+                hk4::DestroyPendantWindow();
+                if (g_socketsStarted) WSACleanup();
+                g_socketsStarted = false;
+            }
+            break;
+    }
+    return TRUE;
+}

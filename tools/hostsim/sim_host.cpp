@@ -1,0 +1,153 @@
+#include "hostsim/sim_host.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "hostsim/trace.h"
+
+namespace hostsim {
+
+namespace {
+
+SimHost* g_current = nullptr;
+
+void HK4_CDECL OnDoButton(int32_t code) {
+    TheTrace().Line(Format("< DoButton %d", code));
+}
+
+void HK4_CDECL OnSetDRO(int32_t number, double value) {
+    TheTrace().Line(Format("< SetDRO %d %.6g", number, value));
+    if (g_current) g_current->dros[number] = value;
+}
+
+double HK4_CDECL OnGetDRO(int32_t number) {
+    double value = 0.0;
+    if (g_current) {
+        auto it = g_current->dros.find(number);
+        if (it != g_current->dros.end()) value = it->second;
+        if (g_current->traceReads) TheTrace().Line(Format("< GetDRO %d -> %.6g", number, value));
+    }
+    return value;
+}
+
+uint8_t HK4_CDECL OnGetLED(int32_t number) {
+    uint8_t value = 0;
+    if (g_current) {
+        auto it = g_current->leds.find(number);
+        if (it != g_current->leds.end()) value = it->second;
+        if (g_current->traceReads) TheTrace().Line(Format("< GetLED %d -> %d", number, value));
+    }
+    return value;
+}
+
+void HK4_CDECL OnSetLED(int32_t number, bool on) {
+    TheTrace().Line(Format("< SetLED %d %d", number, on ? 1 : 0));
+}
+
+void HK4_CDECL OnCode(const char* line) {
+    TheTrace().Line("< Code " + Quote(line));
+}
+
+LRESULT CALLBACK ParentProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    return DefWindowProcA(hwnd, msg, wp, lp);
+}
+
+HWND CreateParentWindow() {
+    static ATOM atom = [] {
+        WNDCLASSA wc{};
+        wc.lpfnWndProc = ParentProc;
+        wc.hInstance = GetModuleHandleA(nullptr);
+        wc.lpszClassName = "HostSimMainWindow";
+        return RegisterClassA(&wc);
+    }();
+    (void)atom;
+    return CreateWindowExA(0, "HostSimMainWindow", "Host simulator", WS_OVERLAPPEDWINDOW, 0, 0, 320,
+                           200, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+}
+
+hk4::HostStringData* NewData(hk4::HostStringManager* owner, int capacity) {
+    if (capacity < 0) return nullptr;
+    auto* data = static_cast<hk4::HostStringData*>(
+        std::calloc(1, sizeof(hk4::HostStringData) + static_cast<std::size_t>(capacity) + 1));
+    if (!data) return nullptr;
+    data->manager = owner;
+    data->capacity = capacity;
+    data->refs = 1;
+    return data;
+}
+
+}  // namespace
+
+hk4::HostStringData* SimStringManager::Allocate(int capacity, int charSize) {
+    if (charSize != 1) return nullptr;
+    ++allocations;
+    return NewData(this, capacity);
+}
+
+void SimStringManager::Free(hk4::HostStringData* data) {
+    ++frees;
+    std::free(data);
+}
+
+hk4::HostStringData* SimStringManager::Reallocate(hk4::HostStringData* data, int capacity,
+                                                  int charSize) {
+    if (charSize != 1 || capacity < 0) return nullptr;
+    auto* grown = static_cast<hk4::HostStringData*>(
+        std::realloc(data, sizeof(hk4::HostStringData) + static_cast<std::size_t>(capacity) + 1));
+    if (grown) grown->capacity = capacity;
+    return grown;
+}
+
+hk4::HostStringData* SimStringManager::GetNilString() {
+    return nullptr;
+}
+
+SimHost::SimHost()
+    : motion_(static_cast<unsigned char*>(std::calloc(1, hk4::kMotionBlockSize))),
+      options_(static_cast<unsigned char*>(std::calloc(1, hk4::kOptionsBlockSize))),
+      planner_(static_cast<unsigned char*>(std::calloc(1, hk4::kPlannerBlockSize))) {
+    parentWindow_ = CreateParentWindow();
+    const int32_t handle = static_cast<int32_t>(reinterpret_cast<intptr_t>(parentWindow_));
+    std::memcpy(parentObject_ + 28, &handle, sizeof handle);
+    view_.blocks = hk4::HostBlocks{motion(), options(), planner(), parentObject_};
+
+    // The message line starts as an empty, unshared string.
+    hk4::HostStringData* empty = strings_.Allocate(0, 1);
+    char* chars = empty->chars();
+    std::memcpy(planner_.get() + hk4::fields::StatusTextOffset, &chars, sizeof chars);
+    g_current = this;
+}
+
+SimHost::~SimHost() {
+    char* chars = nullptr;
+    std::memcpy(&chars, planner_.get() + hk4::fields::StatusTextOffset, sizeof chars);
+    if (chars) {
+        hk4::HostStringData* data = reinterpret_cast<hk4::HostStringData*>(chars) - 1;
+        data->manager->Free(data);
+    }
+    if (parentWindow_) DestroyWindow(parentWindow_);
+    if (g_current == this) g_current = nullptr;
+}
+
+std::string SimHost::StatusText() const {
+    char* chars = nullptr;
+    std::memcpy(&chars, planner_.get() + hk4::fields::StatusTextOffset, sizeof chars);
+    if (!chars) return std::string();
+    const hk4::HostStringData* data = reinterpret_cast<const hk4::HostStringData*>(chars) - 1;
+    return std::string(chars, static_cast<std::size_t>(data->length));
+}
+
+void SimHost::InstallCallbacks(const PluginApi& api) {
+    api.SetDoButton(OnDoButton);
+    api.SetSetDRO(OnSetDRO);
+    api.SetGetDRO(OnGetDRO);
+    api.SetGetLED(OnGetLED);
+    api.SetSetLED(OnSetLED);
+    api.SetCode(OnCode);
+}
+
+SimHost* SimHost::Current() {
+    return g_current;
+}
+
+}  // namespace hostsim

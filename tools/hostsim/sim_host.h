@@ -1,0 +1,71 @@
+// The simulated host: its memory blocks, its message-line string, its DROs
+// and LEDs, the parent window, and the callbacks that record into the trace.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "hostsim/plugin_api.h"
+#include "plugin/host.h"
+#include "plugin/host_string.h"
+
+namespace hostsim {
+
+// The host's string allocator: counts what it hands out and takes back.
+class SimStringManager final : public hk4::HostStringManager {
+  public:
+    hk4::HostStringData* Allocate(int capacity, int charSize) override;
+    void Free(hk4::HostStringData* data) override;
+    hk4::HostStringData* Reallocate(hk4::HostStringData* data, int capacity, int charSize) override;
+    hk4::HostStringData* GetNilString() override;
+    hk4::HostStringManager* Clone() override { return this; }
+    int allocations = 0;
+    int frees = 0;
+};
+
+class SimHost {
+  public:
+    SimHost();
+    ~SimHost();
+    SimHost(const SimHost&) = delete;
+    SimHost& operator=(const SimHost&) = delete;
+
+    void* motion() const { return motion_.get(); }
+    void* options() const { return options_.get(); }
+    void* planner() const { return planner_.get(); }
+    void* parentObject() { return parentObject_; }
+    HWND parentWindow() const { return parentWindow_; }
+
+    // Typed access to the blocks, the way the plug-in reaches them.
+    const hk4::Host& view() const { return view_; }
+
+    std::string StatusText() const;
+    SimStringManager& strings() { return strings_; }
+
+    std::map<int32_t, double> dros;
+    std::map<int32_t, uint8_t> leds;
+    bool traceReads = false;  // also trace GetDRO and GetLED calls
+
+    // Installs the recording callbacks through the plug-in's installers.
+    void InstallCallbacks(const PluginApi& api);
+
+    // The instance the callbacks record into.
+    static SimHost* Current();
+
+  private:
+    struct Free {
+        void operator()(void* p) const { std::free(p); }
+    };
+    std::unique_ptr<unsigned char, Free> motion_, options_, planner_;
+    unsigned char parentObject_[hk4::kParentWindowSize] = {};
+    HWND parentWindow_ = nullptr;
+    hk4::Host view_;
+    SimStringManager strings_;
+};
+
+}  // namespace hostsim
