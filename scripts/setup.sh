@@ -6,7 +6,7 @@ packages=(
     build-essential cmake ninja-build python3 git zip unzip file clang-format
     googletest libgtest-dev libbenchmark-dev
     g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools binutils-mingw-w64
-    wine64 xvfb xauth imagemagick
+    wine64 fonts-wine xvfb xauth imagemagick
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,13 +1,10 @@
-// Profile stores and settings. Not built yet: no store is opened and the
-// settings keep their load-time values.
+// Profile stores and settings loading. Not built yet: no store is opened and
+// the settings keep their load-time values.
 #include "plugin/lifecycle_win32.h"
 
 namespace hk4 {
 
-void WithProfile(void (*use)()) {
-    use();
-}
+void WithProfile(void (*use)()) { use(); }
 void LoadSettings() {}
-void EditSettings() {}
 
 }  // namespace hk4
