@@ -183,6 +183,17 @@ TEST(DeviceChange, RemovalOfThePendantClosesStopsTheJogAndSendsEndjogOnce) {
     EXPECT_EQ(rig.host.code.size(), 1u);
 }
 
+TEST(DeviceChange, RemovalStopsTheJogOfTheAxisTheDecoderSelected) {
+    Rig rig;
+    rig.Link();
+    rig.port.Push(MakeReport(0, 3));  // axis selector on Z
+    rig.Tick();
+    const int selected = rig.window->input.AxisIndex();
+    rig.Removal(kPendantPath);
+    for (int axis = 0; axis < 6; ++axis)
+        EXPECT_EQ(rig.host.MotionByte(163954 + 96 * axis), axis == selected ? 1 : 0) << axis;
+}
+
 TEST(DeviceChange, OnlyARemovalOfOurInterfacePathCounts) {
     std::string upper = kPendantPath;
     for (char& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
@@ -263,7 +274,7 @@ TEST(DeviceChange, AwayThenAnotherDeviceArrivesThenThePendantComesBack) {
     EXPECT_TRUE(rig.window->DevicePresent);
     rig.Tick();
     EXPECT_TRUE(rig.TakeLog().empty());
-    EXPECT_EQ(rig.host.ledReads, 1);  // the tick went on to the lamp
+    EXPECT_EQ(rig.host.ledReadsOf[800], 1);  // the tick went on to the lamp
 
     // The pendant comes back at its path: reopened, polling goes on.
     rig.port.unplugged.clear();

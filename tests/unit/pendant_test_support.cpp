@@ -12,6 +12,7 @@ void OnDoButton(int32_t code) {
 uint8_t OnGetLED(int32_t number) {
     if (!g_host) return 0;
     ++g_host->ledReads;
+    ++g_host->ledReadsOf[number];
     const auto it = g_host->leds.find(number);
     return it == g_host->leds.end() ? 0 : it->second;
 }
@@ -33,6 +34,12 @@ RecordingHost::RecordingHost()
     state.host.callbacks.Code = OnCode;
     state.settings.PercentTime = 3;
     g_host = this;
+}
+
+int RecordingHost::Presses(int32_t code) const {
+    int n = 0;
+    for (int32_t b : buttons) n += b == code;
+    return n;
 }
 
 RecordingHost::~RecordingHost() {

@@ -39,7 +39,9 @@ class RecordingHost {
     std::vector<int32_t> buttons;   // DoButton codes, in order
     std::vector<std::string> code;  // Code lines, in order
     std::map<int32_t, uint8_t> leds;
-    int ledReads = 0;
+    int ledReads = 0;                   // of any LED
+    std::map<int32_t, int> ledReadsOf;  // per LED
+    int Presses(int32_t code) const;
 
     uint8_t MotionByte(std::size_t offset) const { return motion_[offset]; }
     template <typename T>
