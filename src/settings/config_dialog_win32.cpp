@@ -9,6 +9,7 @@
 #include "plugin/plugin_state.h"
 #include "settings/config_dialog_ids.h"
 #include "settings/settings_edit.h"
+#include "settings/xml_profile.h"
 
 namespace hk4 {
 
@@ -116,9 +117,17 @@ class propertiesdlg {
 
 }  // namespace
 
+// Config's part: reread the settings from the store Config opened, run the
+// dialog, write the four back whatever the dialog's outcome. Config always
+// opens a store; without one there is nowhere to keep an edit, so nothing is
+// shown.
 void EditSettings() {
-    propertiesdlg dialog(Plugin().settings);
-    dialog.DoModal();
+    PluginState& state = Plugin();
+    if (state.CurrentProfile == nullptr) return;
+    EditSettingsOn(*state.CurrentProfile, state.settings, [&state] {
+        propertiesdlg dialog(state.settings);
+        dialog.DoModal();
+    });
 }
 
 }  // namespace hk4

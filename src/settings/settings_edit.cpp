@@ -1,6 +1,6 @@
 #include "settings/settings_edit.h"
 
-#include <limits>
+#include "settings/profile_number.h"
 
 namespace hk4 {
 
@@ -24,22 +24,10 @@ std::optional<int32_t> ParseEditInt(std::string_view text) {
     text = text.substr(0, kEditReadLimit);
     std::size_t i = 0;
     while (i < text.size() && IsSpace(text[i])) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    // The profile reads text without digits as 0; the dialog refuses it.
     if (i >= text.size() || !IsDigit(text[i])) return std::nullopt;
-    // Magnitude up to one past INT32_MAX, so that INT32_MIN fits exactly.
-    const int64_t limit = int64_t{std::numeric_limits<int32_t>::max()} + (negative ? 1 : 0);
-    int64_t magnitude = 0;
-    for (; i < text.size() && IsDigit(text[i]); ++i) {
-        magnitude = magnitude * 10 + (text[i] - '0');
-        if (magnitude > limit) magnitude = limit;
-    }
-    return static_cast<int32_t>(negative ? -magnitude : magnitude);
-}
-
-int16_t VelFromProfile(int32_t stored) {
-    const uint16_t low = static_cast<uint16_t>(static_cast<uint32_t>(stored) & 0xFFFFu);
-    return static_cast<int16_t>(low >= 0x8000u ? int32_t{low} - 0x10000 : int32_t{low});
+    return ParseProfileInt(std::string(text));
 }
 
 int16_t VelFromSelection(int selection, int16_t current) {

@@ -11,6 +11,7 @@
 
 #include "settings/config_dialog_ids.h"
 #include "settings/settings.h"
+#include "settings/settings_loading.h"  // VelFromProfile
 
 namespace hk4 {
 
@@ -28,9 +29,6 @@ inline constexpr std::size_t kEditReadLimit = 63;
 // decimal digits; the rest is ignored. No digits: no integer. Values beyond
 // the 32-bit range stop at its bounds rather than wrapping.
 std::optional<int32_t> ParseEditInt(std::string_view text);
-
-// Vel keeps the low 16 bits of what the profile holds.
-int16_t VelFromProfile(int32_t stored);
 
 // The list entry OK takes as Vel. With no entry selected (typed text in the
 // editable list clears the selection) the current Vel stays when it names a

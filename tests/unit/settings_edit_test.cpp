@@ -51,14 +51,6 @@ TEST(ParseEditInt, ReadsLikeScanfDecimalAndSaturates) {
     }
 }
 
-TEST(VelFromProfile, KeepsTheLow16BitsWithTheirSign) {
-    const std::pair<int32_t, int16_t> cases[] = {
-        {2, 2},         {9, 9},          {-1, -1},    {12, 12},       {65536 + 3, 3},
-        {32767, 32767}, {32768, -32768}, {65535, -1}, {INT32_MIN, 0}, {INT32_MAX, -1},
-    };
-    for (const auto& [stored, vel] : cases) EXPECT_EQ(VelFromProfile(stored), vel) << stored;
-}
-
 TEST(VelFromSelection, ASelectedEntryWinsElseAValidVelStaysElseTheDefault) {
     struct Case {
         int selection;
