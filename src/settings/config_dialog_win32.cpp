@@ -34,6 +34,54 @@ HWND DefaultOwner() {
     return active ? GetAncestor(active, GA_ROOT) : nullptr;
 }
 
+// A window's device context, released when it goes.
+class WindowDC {
+  public:
+    explicit WindowDC(HWND window) : window_(window), dc_(GetDC(window)) {}
+    ~WindowDC() {
+        if (dc_) ReleaseDC(window_, dc_);
+    }
+    WindowDC(const WindowDC&) = delete;
+    WindowDC& operator=(const WindowDC&) = delete;
+    HDC get() const { return dc_; }
+
+  private:
+    HWND window_;
+    HDC dc_;
+};
+
+// The layout leaves each label just room for its text in the font it was
+// drawn with. Where the system's dialog font is wider, a label would wrap its
+// last words onto a line it has no room for; such a label grows to the right
+// instead, as far as the dialog reaches. With the intended font nothing moves.
+void FitLabels(HWND dialog) {
+    const WindowDC dc(dialog);
+    if (dc.get() == nullptr) return;
+    const HGDIOBJ font = reinterpret_cast<HGDIOBJ>(SendMessageA(dialog, WM_GETFONT, 0, 0));
+    const HGDIOBJ previous = font ? SelectObject(dc.get(), font) : nullptr;
+    RECT client{};
+    GetClientRect(dialog, &client);
+    for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        char cls[16] = {};
+        GetClassNameA(child, cls, sizeof cls);
+        const LONG style = GetWindowLongA(child, GWL_STYLE);
+        if (lstrcmpiA(cls, "Static") != 0 || (style & SS_TYPEMASK) != SS_LEFT) continue;
+        char text[128] = {};
+        const int length = GetWindowTextA(child, text, sizeof text);
+        SIZE extent{};
+        if (length <= 0 || !GetTextExtentPoint32A(dc.get(), text, length, &extent)) continue;
+        RECT r{};
+        GetWindowRect(child, &r);
+        MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&r), 2);
+        const LONG wanted = r.left + extent.cx + 1;
+        if (wanted <= r.right) continue;
+        const LONG right = wanted < client.right ? wanted : client.right;
+        SetWindowPos(child, nullptr, 0, 0, right - r.left, r.bottom - r.top,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    if (previous) SelectObject(dc.get(), previous);
+}
+
 // The configuration dialog: edits the process-wide settings; OK puts the
 // confirmed values into effect at once.
 class propertiesdlg {
@@ -71,6 +119,7 @@ class propertiesdlg {
     }
 
     BOOL OnInitDialog() {
+        FitLabels(dialog_);
         const HWND list = GetDlgItem(dialog_, IDC_SENSITIVITY);
         SendMessageA(list, CB_RESETCONTENT, 0, 0);
         for (int i = 0; i < kSensitivityEntries; ++i) {
