@@ -92,10 +92,14 @@ class MsxmlDocument : public XmlDocument {
     explicit MsxmlDocument(ComPtr<IXMLDOMDocument> document) : document_(std::move(document)) {}
 
     LoadResult Load(const std::string& path) override {
+        // One conversion of the path serves every call, so that the file
+        // looked at, loaded and later replaced is always the same one.
+        Bstr wide = AnsiToBstr(path);
+        if (!wide.Get()) return LoadResult::Unreadable;
         // Only a file that is certainly absent, or holds nothing, may later
         // be replaced by a fresh document.
         WIN32_FILE_ATTRIBUTE_DATA info;
-        if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &info)) {
+        if (!GetFileAttributesExW(wide.Get(), GetFileExInfoStandard, &info)) {
             const DWORD error = GetLastError();
             return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
                        ? LoadResult::NoFile
@@ -104,8 +108,6 @@ class MsxmlDocument : public XmlDocument {
         if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return LoadResult::Unreadable;
         if (info.nFileSizeHigh == 0 && info.nFileSizeLow == 0) return LoadResult::EmptyFile;
 
-        Bstr wide = AnsiToBstr(path);
-        if (!wide.Get()) return LoadResult::Unreadable;
         // A document loading in the background would look empty here and be
         // saved over the host's file: load in place.
         if (FAILED(document_->put_async(VARIANT_FALSE))) return LoadResult::Unreadable;
@@ -116,10 +118,13 @@ class MsxmlDocument : public XmlDocument {
     }
 
     bool Save(const std::string& path) override {
-        return ReplaceFileContent(path, [this](const std::string& tempPath) {
-            Bstr wide = AnsiToBstr(tempPath);
-            return wide.Get() && SUCCEEDED(document_->save(PathVariant(wide)));
-        });
+        Bstr wide = AnsiToBstr(path);
+        if (!wide.Get()) return false;
+        return ReplaceFileContent(
+            std::wstring(wide.Get(), wide.Length()), [this](const std::wstring& tempPath) {
+                Bstr temp(SysAllocStringLen(tempPath.data(), static_cast<UINT>(tempPath.size())));
+                return temp.Get() && SUCCEEDED(document_->save(PathVariant(temp)));
+            });
     }
 
     std::unique_ptr<XmlElement> DocumentElement() override {

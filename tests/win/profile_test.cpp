@@ -399,6 +399,39 @@ TEST_F(ProfileStore, TextTravelsInTheThreadsAnsiCodePage) {
     EXPECT_NE(hk4test::ReadFile(path_).find("caf\xC3\xA9"), std::string::npos);
 }
 
+// The host's path is narrow text in the thread's code page. Where that is
+// not the system's code page, every file call and MSXML must still name one
+// and the same file.
+TEST_F(ProfileStore, ANonAsciiPathNamesOneFileThroughout) {
+    struct ThreadLocale {
+        LCID saved = GetThreadLocale();
+        ~ThreadLocale() { SetThreadLocale(saved); }
+    } restore;
+    // Russian: code page 1251, where the byte 0xE9 is U+0439.
+    ASSERT_TRUE(SetThreadLocale(MAKELCID(0x0419, SORT_DEFAULT)));
+    wchar_t wide[2] = {};
+    ASSERT_EQ(MultiByteToWideChar(CP_THREAD_ACP, 0, "\xE9", 1, wide, 2), 1);
+    ASSERT_EQ(wide[0], 0x0439) << "the thread's code page did not follow its locale";
+    ASSERT_NE(GetACP(), 1251u) << "needs a system code page other than the thread's";
+
+    hk4::Plugin().ProfilePath = dir_ + "\\\xE9.xml";
+    hk4::WithProfile([] { hk4::Plugin().CurrentProfile->SetInt(hk4::kSection, "Vel", 9); });
+    static int32_t read;
+    hk4::WithProfile([] { read = hk4::Plugin().CurrentProfile->GetInt(hk4::kSection, "Vel", 0); });
+    EXPECT_EQ(read, 9);
+
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW data;
+    const std::wstring pattern = std::wstring(dir_.begin(), dir_.end()) + L"\\*";
+    HANDLE find = FindFirstFileW(pattern.c_str(), &data);
+    ASSERT_NE(find, INVALID_HANDLE_VALUE);
+    do {
+        if (data.cFileName[0] != L'.') names.push_back(data.cFileName);
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+    EXPECT_EQ(names, std::vector<std::wstring>{L"\u0439.xml"});
+}
+
 // A rename that fails at the last step leaves the old file and no debris.
 TEST_F(ProfileStore, AFailedSaveLeavesTheOldFileWhole) {
     const std::string before =
