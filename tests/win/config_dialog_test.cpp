@@ -82,6 +82,27 @@ int Selection(HWND dialog) {
     return static_cast<int>(SendDlgItemMessageA(dialog, IDC_SENSITIVITY, CB_GETCURSEL, 0, 0));
 }
 
+// Labels whose text does not fit on their one line, in the dialog's font.
+std::vector<std::string> ClippedLabels(HWND dialog) {
+    std::vector<std::string> clipped;
+    const HFONT font = reinterpret_cast<HFONT>(SendMessageA(dialog, WM_GETFONT, 0, 0));
+    const HDC dc = GetDC(dialog);
+    const HGDIOBJ previous = SelectObject(dc, font);
+    for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        const LONG style = GetWindowLongA(child, GWL_STYLE);
+        if (hk4test::ClassName(child) != "Static" || (style & SS_TYPEMASK) != SS_LEFT) continue;
+        const std::string text = WindowText(child);
+        SIZE extent{};
+        GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+        RECT r{};
+        GetClientRect(child, &r);
+        if (extent.cx > r.right) clipped.push_back(text);
+    }
+    SelectObject(dc, previous);
+    ReleaseDC(dialog, dc);
+    return clipped;
+}
+
 // Esc or Enter, then the dialog must be gone.
 void PressAndExpectClosed(DialogUser& user, HWND dialog, WORD key) {
     user.Press(key);
@@ -111,6 +132,7 @@ TEST(ConfigDialog, FirstConfigShowsTheDialogDefaultsAndEscStillWritesAllFourKeys
         EXPECT_EQ(Item(dialog, IDC_FEED_RATE), "100");
         EXPECT_EQ(Item(dialog, IDC_DELAY_STEPS), "25");
         EXPECT_EQ(Item(dialog, IDC_DISPLAY_TIME), "3");
+        EXPECT_EQ(ClippedLabels(dialog), std::vector<std::string>{});
         // The focus starts in the first tab stop, the list.
         const HWND focus = user.Focus();
         EXPECT_TRUE(focus == list || GetParent(focus) == list);
