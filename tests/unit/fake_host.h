@@ -133,7 +133,7 @@ class FakeHost {
         f.dro[Clamp(n)] = v;
         if (f.recording) {
             char text[64];
-            std::snprintf(text, sizeof text, "SetDRO %d %.17g", n, v);
+            std::snprintf(text, sizeof text, "SetDRO %d %.10g", n, v);
             f.Record(text);
         }
     }
