@@ -59,6 +59,11 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
 else()
   file(GLOB HK4_WIN_TESTS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/win/*.cpp)
   list(APPEND HK4_WIN_TESTS ${PROJECT_SOURCE_DIR}/tools/hostsim/plugin_api.cpp ${PROJECT_SOURCE_DIR}/tools/hostsim/trace.cpp)
+  # The profile store's Windows side, linked in so that its tests can reach
+  # the store itself (the DLL keeps its own copy behind the entry points).
+  foreach(f profile msxml_document file_replace ansi_text)
+    list(APPEND HK4_WIN_TESTS ${PROJECT_SOURCE_DIR}/src/settings/${f}_win32.cpp)
+  endforeach()
   add_executable(hk4_win_tests ${HK4_WIN_TESTS})
   target_include_directories(hk4_win_tests PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests
                              ${PROJECT_SOURCE_DIR}/tools)
