@@ -24,3 +24,8 @@ if(HK4_BENCHMARKS AND benchmark_FOUND)
   target_link_libraries(hk4_bench PRIVATE hk4_core benchmark::benchmark)
   target_include_directories(hk4_bench PRIVATE ${PROJECT_SOURCE_DIR}/tests)
 endif()
+
+# Figures for the user guide, computed by the plug-in's own code.
+add_executable(sensitivity_curve ${PROJECT_SOURCE_DIR}/tools/figures/sensitivity_curve.cpp)
+target_link_libraries(sensitivity_curve PRIVATE hk4_core)
+target_include_directories(sensitivity_curve PRIVATE ${PROJECT_SOURCE_DIR}/tests)

@@ -62,6 +62,11 @@ else()
   set(HK4_HOSTSIM_PARTS ${HK4_HOSTSIM_SOURCES})
   list(FILTER HK4_HOSTSIM_PARTS EXCLUDE REGEX "/main\\.cpp$")
   list(APPEND HK4_WIN_TESTS ${HK4_HOSTSIM_PARTS})
+  # The profile store's Windows side, linked in so that its tests can reach
+  # the store itself (the DLL keeps its own copy behind the entry points).
+  foreach(f profile msxml_document file_replace ansi_text)
+    list(APPEND HK4_WIN_TESTS ${PROJECT_SOURCE_DIR}/src/settings/${f}_win32.cpp)
+  endforeach()
   add_executable(hk4_win_tests ${HK4_WIN_TESTS})
   target_include_directories(hk4_win_tests PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests
                              ${PROJECT_SOURCE_DIR}/tools)

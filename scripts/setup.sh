@@ -7,6 +7,7 @@ packages=(
     googletest libgtest-dev libbenchmark-dev
     g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools binutils-mingw-w64
     wine64 fonts-wine xvfb xauth imagemagick
+    python3-pil fonts-dejavu-core
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -15,10 +15,13 @@ std::string TempDir() {
     static unsigned counter = 0;
     char base[MAX_PATH] = {};
     GetTempPathA(MAX_PATH, base);
-    std::string dir = std::string(base) + "hk4test-" + std::to_string(GetCurrentProcessId()) + "-" +
-                      std::to_string(++counter);
-    CreateDirectoryA(dir.c_str(), nullptr);
-    return dir;
+    // Process ids repeat from run to run: skip folders an earlier run left.
+    for (;;) {
+        std::string dir = std::string(base) + "hk4test-" + std::to_string(GetCurrentProcessId()) +
+                          "-" + std::to_string(++counter);
+        if (CreateDirectoryA(dir.c_str(), nullptr) || GetLastError() != ERROR_ALREADY_EXISTS)
+            return dir;
+    }
 }
 
 std::string CopyPlugin(const std::string& name) {

@@ -1,0 +1,58 @@
+// What one poll hands the jog engine, and the state the engine keeps between
+// polls. The wheel functions each live in their own file and work on these.
+#pragma once
+
+#include <cstdint>
+
+namespace hk4 {
+
+// Wheel functions chosen by the pendant's function selector.
+enum WheelFunction : int32_t {
+    kStepJog = 1,            // one incremental move per poll
+    kSpeedFollowingJog = 2,  // continuous jog whose velocity follows the wheel
+    kFixedRateJog = 3,       // continuous jog at the jog-rate percentage
+    kJogRateAdjust = 4,      // the wheel scales DRO 3 and shows the TAB screen
+    kDro821Adjust = 5,
+    kDro74Adjust = 6,
+};
+
+// The decoded pendant state and wheel motion of one poll.
+struct PollInput {
+    int32_t WheelMode = kStepJog;  // 1..6
+    int32_t AxisIndex = 0;         // 0..4
+    bool JogInhibit = false;
+    int32_t Speed = 0;      // the report's speed byte, 0..255
+    int32_t Direction = 0;  // 0 up, 1 down
+    int32_t Steps = 0;      // 0..127
+};
+
+// DROs 818 and 821 as they were before the first step jog of a burst.
+struct OverrideSnapshot {
+    double Saved818 = 0.0;
+    double Saved821 = 0.0;
+    bool Taken = false;
+};
+
+inline constexpr int kSpeedRingSlots = 4;  // speed-following jog: steps of the last four polls
+inline constexpr int kRestRingSlots = 3;   // fixed-rate jog: its rest window, in polls
+inline constexpr int kSpeedHistorySize = 10;
+
+struct JogState {
+    OverrideSnapshot Snapshot;
+    int32_t SpeedCopy = 0;         // speed byte of the current poll
+    int32_t LastDirection = 0;     // direction last acted on by both continuous jogs
+    int32_t DelayAccumulator = 0;  // fixed-rate jog: steps since it last came to rest
+
+    // Each continuous jog has its own ring, so that the fixed-rate jog's rest
+    // test never depends on what the speed-following jog left behind.
+    int32_t SpeedRing[kSpeedRingSlots] = {};
+    int32_t SpeedRingIndex = 0;
+    int32_t RestRing[kRestRingSlots] = {};
+    int32_t RestRingIndex = 0;
+
+    double SpeedHistory[kSpeedHistorySize] = {};  // oldest first
+    double WeightedSpeed = 0.0;
+    double SpeedFraction = 0.0;
+};
+
+}  // namespace hk4

@@ -1,0 +1,15 @@
+// The profile store's document on Windows: an MSXML DOM document reached
+// through COM. COM must already be initialised on the calling thread; the
+// plug-in never initialises it itself.
+#pragma once
+
+#include <memory>
+
+#include "settings/xml_document.h"
+
+namespace hk4 {
+
+// A new, empty document; null when MSXML cannot be created.
+std::unique_ptr<XmlDocument> CreateMsxmlDocument();
+
+}  // namespace hk4

@@ -1,0 +1,320 @@
+// The two continuous jogs: velocity from the speed history or from the jog
+// rate, the jog record, start delay, rest, and reversal.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "input/jog_modes.h"
+#include "input/jog_record.h"
+#include "unit/fake_host.h"
+
+namespace hk4 {
+namespace {
+
+using testing::FakeHost;
+using testing::InputRig;
+using testing::Report;
+using Log = std::vector<std::string>;
+
+struct JogRecord {
+    int32_t direction, velocity, param, fullRate;
+    uint8_t stop, start;
+};
+
+JogRecord ReadRecord(const Host& h, int axis) {
+    return {h.read(fields::JogDirection.at(axis)), h.read(fields::JogVelocity.at(axis)),
+            h.read(fields::JogParam.at(axis)),     h.read(fields::JogFullRate.at(axis)),
+            h.read(fields::JogStop.at(axis)),      h.read(fields::JogStart.at(axis))};
+}
+
+// The record as the host finds it when "DOJOG" arrives.
+std::vector<JogRecord> g_recordsAtDoJog;
+int g_hookAxis = 0;
+void CaptureRecordAtDoJog(FakeHost& host, const char* line) {
+    if (std::string(line) == "DOJOG")
+        g_recordsAtDoJog.push_back(ReadRecord(host.host(), g_hookAxis));
+}
+
+// A rig in a continuous-jog function on one axis, with the host idle.
+struct JogRig : InputRig {
+    int counter = 0;
+    int axisByte;
+    int function;
+
+    JogRig(int fn, int axis, int32_t fullRate = 1000, int32_t jogParam = 7)
+        : axisByte(axis + 1), function(fn) {
+        host.host().write(fields::AxisFullRate.at(axis), fullRate);
+        host.host().write(fields::AxisJogParam.at(axis), jogParam);
+        host.Update(3);  // ReverseSettle past its settling time
+        Start(function, axisByte);
+    }
+    // One poll with `steps` (negative: down) and a speed byte.
+    Log Turn(int steps, int speed) {
+        counter = (counter + steps + 256) % 256;
+        Poll(Report(counter, speed, axisByte, function));
+        return host.TakeLog();
+    }
+};
+
+TEST(SpeedFollowingJog, VelocityRampsWithTheWeightedHistoryToFullRate) {
+    // Speed 24 with Vel 0 (divisor 3): fraction = 24 x (sum of the newest k
+    // weights) / 235, capped at 1.
+    const int32_t expected[] = {185, 353, 501, 631, 742, 834, 908, 965, 1000, 1000, 1000};
+    JogRig rig(2, 0);
+    g_recordsAtDoJog.clear();
+    g_hookAxis = 0;
+    rig.host.codeHook = &CaptureRecordAtDoJog;
+    for (int32_t velocity : expected) {
+        EXPECT_EQ(rig.Turn(1, 24), Log{"Code DOJOG"});
+        const JogRecord r = ReadRecord(rig.host.host(), 0);
+        EXPECT_EQ(r.velocity, velocity);
+        EXPECT_EQ(r.direction, 0);
+    }
+    ASSERT_EQ(g_recordsAtDoJog.size(), std::size(expected));
+    for (const JogRecord& r : g_recordsAtDoJog) {
+        EXPECT_EQ(r.param, 7);
+        EXPECT_EQ(r.fullRate, 1000);
+        EXPECT_EQ(r.stop, 0);
+        EXPECT_EQ(r.start, 1);
+    }
+    EXPECT_DOUBLE_EQ(rig.input.Jog().SpeedFraction, 1.0);
+}
+
+TEST(SpeedFollowingJog, SteadySpeedVelocityBySensitivity) {
+    struct Row {
+        int16_t vel;
+        int speed;
+        int axis;
+        int32_t fullRate;
+        int32_t velocity;  // after ten polls at that speed
+    };
+    const Row rows[] = {
+        {0, 24, 0, 1000, 1000},   // 9.99 x 24 / 235 x 3 / 3 = 1.02: full rate
+        {0, 23, 0, 1000, 977},    // 0.9778
+        {9, 24, 1, 1000, 122},    // divisor 25: 0.1224
+        {5, 10, 2, 1000, 141},    // divisor 9: 0.1417
+        {-5, 24, 3, 1000, 1000},  // clamped to Vel 0
+        {40, 24, 4, 1000, 122},   // clamped to Vel 9
+        {0, 255, 0, 2147483647, 2147483647},
+        {0, 100, 1, -600, -600},  // the host's sign is kept
+    };
+    for (const Row& row : rows) {
+        JogRig rig(2, row.axis, row.fullRate);
+        rig.host.settings().Vel = row.vel;
+        for (int i = 0; i < 10; ++i) rig.Turn(2, row.speed);
+        EXPECT_EQ(ReadRecord(rig.host.host(), row.axis).velocity, row.velocity)
+            << "Vel " << row.vel << " speed " << row.speed;
+    }
+}
+
+TEST(SpeedFollowingJog, ReversalStopsWithoutEndjogAndWaitsThreeCycles) {
+    JogRig rig(2, 0);
+    for (int i = 0; i < 10; ++i) rig.Turn(1, 30);
+    ASSERT_EQ(ReadRecord(rig.host.host(), 0).stop, 0);
+
+    EXPECT_EQ(rig.Turn(-1, 30), Log{});  // the reversal: stop flag only
+    EXPECT_EQ(ReadRecord(rig.host.host(), 0).stop, 1);
+    EXPECT_EQ(rig.host.counters().ReverseSettle, 0);
+    for (int cycles = 0; cycles < 3; ++cycles) {
+        EXPECT_EQ(rig.Turn(-1, 30), Log{}) << cycles;  // settling: nothing
+        rig.host.Update();
+    }
+    EXPECT_EQ(rig.Turn(-1, 30), Log{"Code DOJOG"});
+    const JogRecord r = ReadRecord(rig.host.host(), 0);
+    EXPECT_EQ(r.direction, 1);
+    EXPECT_EQ(r.stop, 0);
+    // The history was cleared: the new jog ramps from one sample again.
+    EXPECT_EQ(r.velocity, static_cast<int32_t>(1000 * (30 * 1.82 / 235.0)));
+}
+
+TEST(SpeedFollowingJog, RestingWheelEndsTheJogThenForgetsItsHistory) {
+    JogRig rig(2, 0);
+    for (int i = 0; i < 5; ++i) rig.Turn(1, 40);
+    // Speed byte 0 while recent steps remain: ENDJOG; then the ring is empty.
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(rig.Turn(0, 0), Log{"Code ENDJOG"}) << i;
+        EXPECT_EQ(ReadRecord(rig.host.host(), 0).stop, 1);
+    }
+    rig.host.Update(3);  // WheelActiveHold runs out
+    EXPECT_EQ(rig.Turn(0, 0), Log{});
+    for (double sample : rig.input.Jog().SpeedHistory) EXPECT_EQ(sample, 0.0);
+}
+
+TEST(SpeedFollowingJog, JogSwitchOffOrBusyHost) {
+    {
+        JogRig rig(2, 0);
+        rig.host.led[83] = 0;
+        EXPECT_EQ(rig.Turn(1, 40), Log{});
+        EXPECT_EQ(rig.host.StatusText(), " Jog OFF. ");
+        EXPECT_EQ(rig.host.counters().WheelActiveHold, 3);
+    }
+    {
+        JogRig rig(2, 0);
+        rig.host.host().write(fields::MotionCountA, 5);
+        EXPECT_EQ(rig.Turn(1, 40), Log{});
+        rig.host.host().write(fields::MotionCountB, 5);
+        EXPECT_EQ(rig.Turn(1, 40), Log{"Code DOJOG"});
+    }
+}
+
+TEST(FixedRateJog, StartsOnThePollThatReachesDelaySteps) {
+    struct Row {
+        int32_t delay;
+        int stepsPerPoll;
+        int startPoll;  // 1-based poll that sends the first DOJOG
+    };
+    const Row rows[] = {{25, 1, 25}, {25, 5, 5}, {25, 6, 5}, {0, 1, 1}, {3, 127, 1}, {1, 1, 1}};
+    for (const Row& row : rows) {
+        JogRig rig(3, 2);
+        rig.host.settings().DelaySteps = row.delay;
+        rig.host.dro[3] = 50.0;
+        for (int poll = 1; poll < row.startPoll; ++poll)
+            EXPECT_EQ(rig.Turn(row.stepsPerPoll, 60), Log{}) << "delay " << row.delay;
+        EXPECT_EQ(rig.Turn(row.stepsPerPoll, 60), Log{"Code DOJOG"}) << "delay " << row.delay;
+        const JogRecord r = ReadRecord(rig.host.host(), 2);
+        EXPECT_EQ(r.velocity, 500);
+        EXPECT_EQ(r.fullRate, 1000);
+        EXPECT_EQ(r.param, 7);
+        EXPECT_EQ(r.stop, 0);
+        EXPECT_EQ(r.start, 1);
+    }
+}
+
+TEST(FixedRateJog, RestsAfterThreeQuietPolls) {
+    JogRig rig(3, 1);
+    rig.host.dro[3] = 20.0;
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(rig.Turn(2, 60), Log{"Code DOJOG"});
+    // Speed byte 0 with steps still in the window: ENDJOG each poll; the
+    // third quiet poll is the rest, which also sends the axis's button.
+    EXPECT_EQ(rig.Turn(0, 0), Log{"Code ENDJOG"});
+    EXPECT_EQ(rig.Turn(0, 0), Log{"Code ENDJOG"});
+    EXPECT_EQ(rig.Turn(0, 0), (Log{"DoButton 335", "Code ENDJOG"}));
+    EXPECT_EQ(ReadRecord(rig.host.host(), 1).stop, 1);
+    rig.host.Update(3);
+    EXPECT_EQ(rig.Turn(0, 0), Log{});
+    EXPECT_EQ(rig.input.Jog().DelayAccumulator, 0);
+}
+
+TEST(FixedRateJog, RestWindowIgnoresWhatTheSpeedFollowingJogLeft) {
+    JogRig rig(2, 0);
+    for (int i = 0; i < 6; ++i) rig.Turn(3, 60);  // fills the speed-following ring
+    rig.Poll(Report(rig.counter, 0, 1, 3));       // switch to the fixed-rate jog
+    rig.function = 3;
+    rig.host.log.clear();
+    rig.Turn(1, 60);
+    rig.Turn(0, 0);
+    rig.Turn(0, 0);
+    EXPECT_EQ(rig.Turn(0, 0), (Log{"DoButton 334", "Code ENDJOG"}));
+}
+
+TEST(FixedRateJog, ReversalEndsAtOnceAndRestartsTheDelay) {
+    JogRig rig(3, 0);
+    rig.host.settings().DelaySteps = 4;
+    rig.host.dro[3] = 10.0;
+    for (int i = 0; i < 3; ++i) rig.Turn(1, 60);
+    EXPECT_EQ(rig.Turn(1, 60), Log{"Code DOJOG"});
+    EXPECT_EQ(rig.Turn(-1, 60), Log{"Code ENDJOG"});  // not counted toward the delay
+    EXPECT_EQ(ReadRecord(rig.host.host(), 0).stop, 1);
+    EXPECT_EQ(rig.input.Jog().DelayAccumulator, 0);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(rig.Turn(-1, 60), Log{}) << i;
+    EXPECT_EQ(rig.Turn(-1, 60), Log{"Code DOJOG"});
+    EXPECT_EQ(ReadRecord(rig.host.host(), 0).direction, 1);
+}
+
+TEST(FixedRateJog, VelocityFromTheJogRateSaturates) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    struct Row {
+        double jogRate;
+        int32_t fullRate;
+        int32_t velocity;
+    };
+    const Row rows[] = {{50.0, 1000, 500},
+                        {33.3, 1000, 333},
+                        {0.1, 999, 0},  // truncation toward zero
+                        {-10.0, 1000, -100},
+                        {-0.15, 999, -1},
+                        {100.0, 2147483647, 2147483647},
+                        {1e12, 1000, 2147483647},
+                        {-1e12, 1000, -2147483647 - 1},
+                        {nan, 1000, 0}};
+    for (const Row& row : rows) {
+        JogRig rig(3, 0, row.fullRate);
+        rig.host.dro[3] = row.jogRate;
+        EXPECT_EQ(rig.Turn(1, 60), Log{"Code DOJOG"}) << row.jogRate;
+        EXPECT_EQ(ReadRecord(rig.host.host(), 0).velocity, row.velocity) << row.jogRate;
+    }
+}
+
+TEST(JogRecord, VelocityConversion) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const struct {
+        double in;
+        int32_t out;
+    } rows[] = {{0.0, 0},
+                {-0.0, 0},
+                {999.999, 999},
+                {-999.999, -999},
+                {2147483647.9, 2147483647},
+                {2147483648.0, 2147483647},
+                {-2147483648.9, -2147483647 - 1},
+                {-2147483649.0, -2147483647 - 1},
+                {inf, 2147483647},
+                {-inf, -2147483647 - 1},
+                {std::numeric_limits<double>::quiet_NaN(), 0}};
+    for (const auto& r : rows) EXPECT_EQ(JogVelocityFromDouble(r.in), r.out) << r.in;
+}
+
+TEST(FixedRateJog, TabTicksAndSwitchAndAccumulator) {
+    struct Row {
+        int32_t percentTime;
+        int32_t tabTicks;
+    };
+    const Row rows[] = {
+        {3, 165}, {0, 0}, {-2, -110}, {100000000, 2147483647}, {-100000000, -2147483647 - 1}};
+    for (const Row& row : rows) {
+        JogRig rig(3, 0);
+        rig.host.settings().PercentTime = row.percentTime;
+        rig.shared.TabTicks = 12;
+        rig.Turn(0, 0);
+        EXPECT_EQ(rig.shared.TabTicks, row.tabTicks) << row.percentTime;
+    }
+    {  // common checks not passed: TabTicks untouched
+        JogRig rig(3, 0);
+        rig.host.settings().PercentTime = 3;
+        rig.host.host().write(fields::MotionBusy, uint8_t{1});
+        rig.shared.TabTicks = 12;
+        rig.Turn(1, 60);
+        EXPECT_EQ(rig.shared.TabTicks, 12);
+    }
+    {  // jog switch off: counted, then " Jog OFF. " and nothing else
+        JogRig rig(3, 0);
+        rig.host.led[83] = 0;
+        EXPECT_EQ(rig.Turn(5, 60), Log{});
+        EXPECT_EQ(rig.host.StatusText(), " Jog OFF. ");
+        EXPECT_EQ(rig.input.Jog().DelayAccumulator, 5);
+    }
+    {  // a huge DelaySteps: the count saturates instead of overflowing, so
+       // the jog still starts once the count reaches it
+        FakeHost host;
+        host.settings().DelaySteps = std::numeric_limits<int32_t>::max();
+        JogState state;
+        state.DelayAccumulator = std::numeric_limits<int32_t>::max() - 200;
+        TickShared shared;
+        PollInput in;
+        in.WheelMode = 3;
+        in.Steps = 127;
+        in.Speed = 60;
+        FixedRateJog(state, in, shared, host.plugin);
+        EXPECT_EQ(state.DelayAccumulator, std::numeric_limits<int32_t>::max() - 73);
+        EXPECT_EQ(host.TakeLog(), Log{});
+        FixedRateJog(state, in, shared, host.plugin);
+        EXPECT_EQ(host.TakeLog(), Log{"Code DOJOG"});
+        EXPECT_EQ(state.DelayAccumulator, 400);  // past 30000: restarts at 400
+    }
+}
+
+}  // namespace
+}  // namespace hk4
