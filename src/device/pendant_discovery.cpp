@@ -1,0 +1,123 @@
+// Finding the pendant among the HID devices, and following it being
+// unplugged and plugged in again.
+#include <cstring>
+
+#include "device/pendant_window.h"
+
+namespace hk4 {
+
+namespace {
+
+// Opened with no access rights only to read the HID attributes.
+constexpr OpenParams kProbeParams{0, win32::kFileShareRead | win32::kFileShareWrite,
+                                  win32::kOpenExisting, 0};
+constexpr OpenParams kReadParams{win32::kGenericRead,
+                                 win32::kFileShareRead | win32::kFileShareWrite,
+                                 win32::kOpenExisting, win32::kFileFlagOverlapped};
+// Reports are written synchronously.
+constexpr OpenParams kWriteParams{
+    win32::kGenericWrite, win32::kFileShareRead | win32::kFileShareWrite, win32::kOpenExisting, 0};
+
+uint8_t FoldAscii(uint8_t c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<uint8_t>(c - 'A' + 'a') : c;
+}
+
+}  // namespace
+
+bool SameDevicePath(std::string_view a, std::string_view b,
+                    const std::function<bool(uint8_t)>& isLeadByte) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        const uint8_t ca = static_cast<uint8_t>(a[i]);
+        const uint8_t cb = static_cast<uint8_t>(b[i]);
+        if (isLeadByte(ca)) {
+            // A double-byte character: its trail byte may look like an ASCII
+            // letter but is no letter, so both bytes must match as they are.
+            if (ca != cb) return false;
+            if (i + 1 < a.size()) {
+                ++i;
+                if (a[i] != b[i]) return false;
+            }
+            continue;
+        }
+        if (FoldAscii(ca) != FoldAscii(cb)) return false;
+    }
+    return true;
+}
+
+bool PendantWindow::FindPendant() {
+    ProbeHandle.reset();
+    HidGuid = port_.GetHidGuid();
+    std::unique_ptr<DeviceList> list =
+        port_.GetClassDevs(HidGuid, win32::kDigcfPresent | win32::kDigcfDeviceInterface);
+    if (list) {
+        // The first pendant in the list's order wins; later devices are
+        // never looked at.
+        for (uint32_t index = 0; list->EnumInterface(HidGuid, index); ++index) {
+            std::string path;
+            if (!list->InterfacePath(path)) continue;
+            ProbeHandle = port_.Open(path, kProbeParams);
+            HidAttributes attributes;
+            const bool known = ProbeHandle && ProbeHandle->GetAttributes(attributes);
+            DevicePresent = false;
+            if (known && uint32_t{attributes.VendorID} == kPendantVendorId &&
+                uint32_t{attributes.ProductID} == kPendantProductId) {
+                DevicePresent = true;
+                DevicePath = path;
+                RegisterDeviceNotifications();
+                OpenReportHandles();
+                break;  // the probe handle of the pendant stays open
+            }
+            ProbeHandle.reset();
+        }
+        list.reset();
+    }
+    // The poll timer runs whether or not the pendant was found.
+    timer_.reset();
+    timer_ = port_.StartTimer(kPollTimerId, kPollPeriodMs);
+    return DevicePresent;
+}
+
+void PendantWindow::RegisterDeviceNotifications() {
+    // The whole HID class: the window hears of every HID interface.
+    notifications_ = port_.RegisterDeviceNotifications(HidGuid);
+}
+
+void PendantWindow::EnsureReadEvent() {
+    if (!ReadEvent) ReadEvent = port_.CreateReadEvent(true, true);
+}
+
+void PendantWindow::OpenReportHandles() {
+    CloseReadHandle();
+    WriteHandle.reset();
+    EnsureReadEvent();
+    // A failed open leaves that handle closed; the tick then skips that
+    // transfer and the pendant still counts as present.
+    ReadHandle = port_.Open(DevicePath, kReadParams);
+    WriteHandle = port_.Open(DevicePath, kWriteParams);
+}
+
+bool PendantWindow::OnDeviceChange(uint32_t eventType, const DeviceBroadcast* data) {
+    if (eventType == win32::kDbtDeviceArrival) {
+        // Any HID device: try the pendant's path again.
+        DevicePresent = true;
+        OpenReportHandles();
+    } else if (eventType == win32::kDbtDeviceRemoveComplete && IsOurDevice(data)) {
+        CloseReadHandle();
+        WriteHandle.reset();
+        DevicePresent = false;
+        plugin_.host.write(fields::JogStop.at(input.AxisIndex()), uint8_t{1});
+        plugin_.host.Code("ENDJOG");
+    }
+    return true;
+}
+
+bool PendantWindow::IsOurDevice(const DeviceBroadcast* header) const {
+    if (!header || header->deviceType != win32::kDbtDevTypDeviceInterface) return false;
+    // With no pendant found there is no path of ours to recognise.
+    if (DevicePath.empty()) return false;
+    return SameDevicePath(header->name, DevicePath,
+                          [this](uint8_t byte) { return port_.IsLeadByte(byte); });
+}
+
+}  // namespace hk4

@@ -1,0 +1,133 @@
+// The pendant window's behaviour, free of the platform: it finds and opens
+// the pendant, follows it being unplugged and plugged in, and polls it on
+// every timer tick. The Windows window (pendant_window_win32.cpp) owns one of
+// these and forwards WM_TIMER and WM_DEVICECHANGE to it; everything it does
+// to the system goes through the HidPort it is given.
+//
+// Everything runs on the host's user-interface thread, one call at a time.
+// The only other actor is the system completing the outstanding report read.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "device/hid_port.h"
+#include "input/decoder.h"
+#include "plugin/plugin_state.h"
+
+namespace hk4 {
+
+// The pendant's identity, compared with the 16-bit IDs widened to 32 bits.
+inline constexpr uint32_t kPendantVendorId = 0x04D8;
+inline constexpr uint32_t kPendantProductId = 0xFCE1;
+
+inline constexpr uint32_t kPollTimerId = 1;
+inline constexpr uint32_t kPollPeriodMs = 25;
+// Longest a tick waits for a report that has not arrived yet.
+inline constexpr uint32_t kReportWaitMs = 5;
+// Reads one tick may take to reach the newest queued report. The system
+// queues 32 reports per device; the bound keeps a device that reports faster
+// than we can read from holding the host's thread.
+inline constexpr int kMaxReadsPerTick = 64;
+// Longest a close waits for a cancelled read to end before it gives the
+// read's memory up for lost rather than free it under the system's feet.
+inline constexpr uint32_t kCancelWaitMs = 1000;
+
+inline constexpr uint8_t kOutputLampOn = 1;
+
+// Host button and LED codes used here.
+inline constexpr int32_t kTabScreenButton = 323;
+inline constexpr int32_t kLampLed = 800;
+
+// What a WM_DEVICECHANGE carries, read safely out of its broadcast record.
+struct DeviceBroadcast {
+    uint32_t deviceType = 0;  // dbch_devicetype
+    std::string name;         // dbcc_name of a device-interface broadcast
+};
+
+// Case-insensitive comparison of two device paths in the system's ANSI code
+// page: ASCII letters fold, a double-byte character is compared whole (its
+// trail byte never folds as if it were a letter of its own).
+bool SameDevicePath(std::string_view a, std::string_view b,
+                    const std::function<bool(uint8_t)>& isLeadByte);
+
+class PendantWindow {
+  public:
+    PendantWindow(HidPort& port, PluginState& plugin);
+    // Closes the pendant (an outstanding read is cancelled and waited for
+    // first), the read event, the notification registration and the timer.
+    ~PendantWindow();
+    PendantWindow(const PendantWindow&) = delete;
+    PendantWindow& operator=(const PendantWindow&) = delete;
+
+    // Searches the HID devices for the pendant, opens it, registers for
+    // device notifications and starts the poll timer (also when no pendant
+    // was found). Returns DevicePresent.
+    bool FindPendant();
+    void RegisterDeviceNotifications();
+    // WM_DEVICECHANGE; `data` is null when the message carried none.
+    bool OnDeviceChange(uint32_t eventType, const DeviceBroadcast* data);
+    bool IsOurDevice(const DeviceBroadcast* header) const;
+    // WM_TIMER: one polling tick. The timer ID is not looked at.
+    void OnTimer(uintptr_t timerId);
+    void BuildOutputReport();
+
+    // Device link. Read them from outside; only the window changes them.
+    std::string DevicePath;
+    std::unique_ptr<HidFile> ProbeHandle;
+    // The read's event together with its overlapped record (ReadOverlapped)
+    // and the buffer the read fills.
+    std::unique_ptr<ReadEventRecord> ReadEvent;
+    DeviceGuid HidGuid;
+    bool DevicePresent = false;
+    std::unique_ptr<HidFile> ReadHandle;
+    std::unique_ptr<HidFile> WriteHandle;
+
+    // Polling state shared with the wheel functions: RestoreAbsolute,
+    // TabShown, TabTicks.
+    TickShared shared;
+    uint8_t InputReport[kInputReportSize] = {};
+    uint32_t BytesRead = 0;  // byte count of the last report taken
+    uint8_t OutputReport[kOutputReportSize] = {};
+    uint8_t PreviousReport[kInputReportSize] = {};
+
+    // Decoder and jog state.
+    InputInterpreter input;
+
+    bool ReadOutstanding() const { return readPending_; }
+
+  private:
+    // Closes and opens ReadHandle and WriteHandle from DevicePath.
+    void OpenReportHandles();
+    void EnsureReadEvent();
+    // Closes ReadHandle; an outstanding read is cancelled and has ended
+    // before the handle goes.
+    void CloseReadHandle();
+
+    // Tick steps.
+    void CountTabScreenTime();
+    void SampleHostIdle();
+    // Leaves the newest report that has arrived in InputReport; with none,
+    // InputReport keeps the previous report.
+    void ReadNewestReport();
+    // Asks how the outstanding read ended, once ReadEvent is signalled.
+    ReadResult EndRead();
+    // Copies a completed read into InputReport when it brought a whole
+    // report; true when it did.
+    bool TakeReport(const ReadResult& result);
+    // Gives up a read that does not end after its cancellation: its memory
+    // is kept for ever rather than freed while the system may still write.
+    void AbandonRead();
+
+    HidPort& port_;
+    PluginState& plugin_;
+    std::unique_ptr<PortRegistration> notifications_;
+    std::unique_ptr<PortRegistration> timer_;
+    bool readPending_ = false;  // a read on ReadHandle may still fill ReadEvent's buffer
+    bool inTick_ = false;
+};
+
+}  // namespace hk4

@@ -1,0 +1,75 @@
+// One polling tick: the TAB screen timeout, then, while the pendant is
+// linked, host idle sampling, one report read, decoding and the lamp.
+#include <cstring>
+#include <limits>
+
+#include "device/pendant_window.h"
+
+namespace hk4 {
+
+namespace {
+
+// Clears a flag when the scope ends, however it ends.
+class TickScope {
+  public:
+    explicit TickScope(bool& flag) : flag_(flag) { flag_ = true; }
+    ~TickScope() { flag_ = false; }
+    TickScope(const TickScope&) = delete;
+    TickScope& operator=(const TickScope&) = delete;
+
+  private:
+    bool& flag_;
+};
+
+}  // namespace
+
+void PendantWindow::OnTimer(uintptr_t /*timerId*/) {
+    // A host callback that pumps messages could deliver the next tick while
+    // this one is still decoding; that tick is dropped rather than run
+    // inside this one.
+    if (inTick_) return;
+    TickScope scope(inTick_);
+
+    CountTabScreenTime();  // also while the link is down
+    if (!DevicePresent) return;
+    SampleHostIdle();
+    std::memcpy(PreviousReport, InputReport, sizeof InputReport);
+    ReadNewestReport();
+    input.DecodeReport(InputReport, shared, plugin_);
+    BuildOutputReport();
+    // The handle is looked at again: a device change delivered during the
+    // host callbacks above may have closed it.
+    if (WriteHandle) WriteHandle->Write(OutputReport, sizeof OutputReport);
+}
+
+void PendantWindow::CountTabScreenTime() {
+    // Once past 5000 the count runs from 4000 to 5000 over and over, so a
+    // PercentTime of 100 or more never closes the screen.
+    if (shared.TabTicks >= 5000) {
+        shared.TabTicks = 4000;
+    } else {
+        ++shared.TabTicks;
+    }
+    // The products are taken in 64 bits: no PercentTime can overflow them.
+    const int64_t percent = plugin_.settings.PercentTime;
+    const int64_t ticks = shared.TabTicks;
+    if (percent * 50 < ticks && ticks < percent * 60 && shared.TabShown && percent != 0) {
+        plugin_.host.DoButton(kTabScreenButton);
+        shared.TabShown = false;
+    }
+}
+
+void PendantWindow::SampleHostIdle() {
+    const Host& host = plugin_.host;
+    const bool idle = host.read(fields::PlannerBusy) == 0 &&
+                      host.read(fields::PlannerCountB) == host.read(fields::PlannerCountA) &&
+                      host.read(fields::MotionCountB) == host.read(fields::MotionCountA);
+    if (idle) shared.RestoreAbsolute = host.read(fields::NoAbsoluteRestore) == 0;
+}
+
+void PendantWindow::BuildOutputReport() {
+    std::memset(OutputReport, 0, sizeof OutputReport);
+    OutputReport[1] = plugin_.host.GetLED(kLampLed) ? kOutputLampOn : 0;
+}
+
+}  // namespace hk4

@@ -1,0 +1,82 @@
+// The report read. At most one read is outstanding, into the read event
+// record's own buffer; InputReport only ever receives a read that has ended
+// with a whole report, so the decoders never see a buffer that the system
+// can still fill.
+//
+// A tick first drains what has already arrived without waiting and keeps
+// the newest report, so the decoded report is never older than about one
+// tick whatever the pendant's report rate. Only when nothing has arrived
+// does it wait, at most kReportWaitMs, for the outstanding read. A read that
+// does not come in time stays outstanding for the next tick.
+#include <cstring>
+#include <vector>
+
+#include "device/pendant_window.h"
+
+namespace hk4 {
+
+void PendantWindow::ReadNewestReport() {
+    // With no read handle there is no read to wait for.
+    if (!ReadHandle || !ReadEvent) return;
+    bool fresh = false;
+    int reads = 0;
+    for (;;) {
+        if (readPending_) {
+            if (!ReadEvent->Wait(0)) break;
+            const ReadResult ended = EndRead();
+            if (ended.status != ReadStatus::Completed) break;
+            fresh |= TakeReport(ended);
+        }
+        if (reads == kMaxReadsPerTick) break;
+        ++reads;
+        const ReadResult started = ReadHandle->StartRead(*ReadEvent);
+        if (started.status == ReadStatus::Failed) break;
+        if (started.status == ReadStatus::Pending) {
+            readPending_ = true;
+            continue;  // it may have ended already
+        }
+        fresh |= TakeReport(started);
+    }
+    if (!fresh && readPending_ && ReadEvent->Wait(kReportWaitMs)) {
+        const ReadResult ended = EndRead();
+        if (ended.status == ReadStatus::Completed) TakeReport(ended);
+    }
+}
+
+ReadResult PendantWindow::EndRead() {
+    const ReadResult result = ReadHandle->FinishRead(*ReadEvent);
+    if (result.status != ReadStatus::Pending) readPending_ = false;
+    return result;
+}
+
+bool PendantWindow::TakeReport(const ReadResult& result) {
+    // A short read is no report.
+    if (result.bytes != kInputReportSize) return false;
+    std::memcpy(InputReport, ReadEvent->Buffer(), sizeof InputReport);
+    BytesRead = result.bytes;
+    return true;
+}
+
+void PendantWindow::CloseReadHandle() {
+    if (!ReadHandle) return;
+    if (readPending_) {
+        ReadHandle->CancelRead(*ReadEvent);
+        // A cancelled read ends soon; only once it has ended may its buffer
+        // and record be reused or freed. What it brought is dropped.
+        const bool ended = ReadEvent->Wait(kCancelWaitMs) &&
+                           ReadHandle->FinishRead(*ReadEvent).status != ReadStatus::Pending;
+        if (!ended) AbandonRead();
+        readPending_ = false;
+    }
+    ReadHandle.reset();
+}
+
+void PendantWindow::AbandonRead() {
+    // Reachable for ever and never freed: the system may still write into
+    // the buffer and the record. A new event is made when the pendant is
+    // opened again.
+    static auto* const lost = new std::vector<std::unique_ptr<ReadEventRecord>>();
+    lost->push_back(std::move(ReadEvent));
+}
+
+}  // namespace hk4

@@ -1,0 +1,151 @@
+// The polling tick: TAB screen timeout, link test, host idle sampling and
+// the lamp in the output report.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <string>
+#include <vector>
+
+#include "pendant_test_support.h"
+
+namespace hk4test {
+namespace {
+
+TEST(TabScreenTimeout, ClosingPressComesOnceInsideTheWindow) {
+    struct Case {
+        const char* name;
+        int32_t percent;
+        int32_t startTicks;
+        bool shown;
+        int ticks;      // ticks to run
+        int pressTick;  // the tick that presses 323, 0 = none
+    };
+    const Case cases[] = {
+        {"default 3: tick 151", 3, 0, true, 400, 151},
+        {"1: tick 51", 1, 0, true, 200, 51},
+        {"99: tick 4951", 99, 0, true, 6000, 4951},
+        {"0 never", 0, 0, true, 12000, 0},
+        {"100 never", 100, 0, true, 12000, 0},
+        {"1000 never", 1000, 0, true, 12000, 0},
+        {"huge never", INT32_MAX / 10, 0, true, 12000, 0},
+        {"negative never", -4, -1000, true, 12000, 0},
+        {"not shown never", 3, 0, false, 400, 0},
+        {"just below the window", 3, 149, true, 5, 2},
+        {"inside the window: next tick", 3, 170, true, 5, 1},
+        {"at the upper bound: never", 3, 179, true, 12000, 0},
+    };
+    for (const bool linked : {false, true}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + (linked ? " (linked)" : " (no pendant)"));
+            Rig rig;
+            rig.Link(linked ? std::vector<FakeDevice>{Pendant()} : std::vector<FakeDevice>{});
+            rig.host.state.settings.PercentTime = c.percent;
+            rig.window->shared.TabTicks = c.startTicks;
+            rig.window->shared.TabShown = c.shown;
+            int pressedAt = 0;
+            for (int tick = 1; tick <= c.ticks; ++tick) {
+                rig.window->OnTimer(1);
+                if (rig.host.Presses(323) != 0 && pressedAt == 0) pressedAt = tick;
+            }
+            EXPECT_EQ(pressedAt, c.pressTick);
+            EXPECT_EQ(rig.host.Presses(323), c.pressTick ? 1 : 0);
+            if (c.pressTick) {
+                EXPECT_FALSE(rig.window->shared.TabShown);
+            } else {
+                EXPECT_EQ(rig.window->shared.TabShown, c.shown);
+            }
+        }
+    }
+}
+
+TEST(TabScreenTimeout, CountWrapsFrom5000To4000) {
+    const std::pair<int32_t, int32_t> cases[] = {
+        {0, 1}, {4999, 5000}, {5000, 4000}, {5001, 4000}, {INT32_MAX, 4000}, {-3, -2},
+    };
+    for (const auto& [before, after] : cases) {
+        Rig rig;
+        rig.window->shared.TabTicks = before;
+        rig.window->OnTimer(1);
+        EXPECT_EQ(rig.window->shared.TabTicks, after) << before;
+    }
+}
+
+TEST(PollingTick, WithTheLinkDownOnlyTheTabScreenTimeRuns) {
+    Rig rig;
+    rig.Link({Mouse()});
+    // The host is idle with NoAbsoluteRestore set: sampling would clear
+    // RestoreAbsolute.
+    rig.host.Set(hk4::fields::NoAbsoluteRestore, int32_t{1});
+    for (int i = 0; i < 10; ++i) rig.Tick();
+    EXPECT_EQ(rig.window->shared.TabTicks, 10);
+    EXPECT_TRUE(rig.window->shared.RestoreAbsolute);
+    EXPECT_EQ(rig.host.ledReads, 0);  // nothing decoded, no output report
+    EXPECT_TRUE(rig.TakeLog().empty());
+}
+
+TEST(PollingTick, HostIdleSamplingSetsRestoreAbsolute) {
+    struct Case {
+        const char* name;
+        int32_t busy, plannerA, plannerB, motionA, motionB, noRestore;
+        bool start;
+        bool expected;
+    };
+    const Case cases[] = {
+        {"idle, restore allowed", 0, 5, 5, 9, 9, 0, false, true},
+        {"idle, restore off", 0, 5, 5, 9, 9, 1, true, false},
+        {"idle, restore off (any non-zero)", 0, 0, 0, 0, 0, -7, true, false},
+        {"planner busy keeps the value", 1, 5, 5, 9, 9, 0, false, false},
+        {"planner counts differ", 0, 5, 6, 9, 9, 1, true, true},
+        {"motion counts differ", 0, 5, 5, 9, 8, 1, true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig rig;
+        rig.Link();
+        rig.host.Set(hk4::fields::PlannerBusy, c.busy);
+        rig.host.Set(hk4::fields::PlannerCountA, c.plannerA);
+        rig.host.Set(hk4::fields::PlannerCountB, c.plannerB);
+        rig.host.Set(hk4::fields::MotionCountA, c.motionA);
+        rig.host.Set(hk4::fields::MotionCountB, c.motionB);
+        rig.host.Set(hk4::fields::NoAbsoluteRestore, c.noRestore);
+        rig.window->shared.RestoreAbsolute = c.start;
+        rig.Tick();
+        EXPECT_EQ(rig.window->shared.RestoreAbsolute, c.expected);
+    }
+}
+
+TEST(PollingTick, OutputReportCarriesTheLampFromLed800) {
+    const std::pair<uint8_t, const char*> cases[] = {
+        {0, "WriteFile #4 00 00 00 00 00"},
+        {1, "WriteFile #4 00 01 00 00 00"},
+        {0x80, "WriteFile #4 00 01 00 00 00"},
+        {0xFF, "WriteFile #4 00 01 00 00 00"},
+    };
+    for (const auto& [led, line] : cases) {
+        SCOPED_TRACE(int(led));
+        Rig rig;
+        rig.Link();
+        rig.host.leds[800] = led;
+        rig.host.leds[801] = 1;  // a neighbour that must not be read instead
+        rig.Tick();
+        const std::vector<std::string> log = rig.TakeLog();
+        ASSERT_FALSE(log.empty());
+        EXPECT_EQ(log.back(), line);  // written last in the tick
+    }
+}
+
+TEST(PollingTick, NoWriteWithoutAWriteHandle) {
+    Rig rig;
+    FakeDevice pendant = Pendant();
+    rig.Link({pendant});
+    rig.window->WriteHandle.reset();
+    rig.TakeLog();
+    rig.host.leds[800] = 1;
+    rig.Tick();
+    const std::vector<std::string> log = rig.TakeLog();
+    for (const std::string& line : log) EXPECT_EQ(line.find("WriteFile"), std::string::npos);
+    EXPECT_EQ(rig.host.ledReadsOf[800], 1);
+}
+
+}  // namespace
+}  // namespace hk4test
