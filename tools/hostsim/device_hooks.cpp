@@ -12,6 +12,7 @@ extern "C" {
 #include <cctype>
 #include <cstddef>
 #include <cstring>
+#include <cwchar>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -333,6 +334,21 @@ HANDLE WINAPI Hook_CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURIT
     TheTrace().Line(line + " -> " + vh.label);
     SetLastError(0);
     return DeviceModel::HandleValue(m->handles.size() - 1);
+}
+
+// The plug-in may open its own files (the profile) with the wide function;
+// a device path opened that way would bypass the virtual pendant.
+HANDLE WINAPI Hook_CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
+                               DWORD disposition, DWORD flags, HANDLE templ) {
+    DeviceModel* m = Model();
+    if (m && path && (wcsncmp(path, L"\\\\?\\", 4) == 0 || wcsncmp(path, L"\\\\.\\", 4) == 0)) {
+        BeforeCall();
+        Guard g(m->lock);
+        m->Error("CreateFileW opens a device path, which the virtual pendant does not model");
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    return CreateFileW(path, access, share, sa, disposition, flags, templ);
 }
 
 BOOL WINAPI Hook_CloseHandle(HANDLE h) {
@@ -776,6 +792,7 @@ std::vector<Redirect> DeviceRedirects() {
         {"SetupDiGetDeviceInterfaceDetailA", Addr(Hook_SetupDiGetDeviceInterfaceDetailA)},
         {"SetupDiDestroyDeviceInfoList", Addr(Hook_SetupDiDestroyDeviceInfoList)},
         {"CreateFileA", Addr(Hook_CreateFileA)},
+        {"CreateFileW", Addr(Hook_CreateFileW)},
         {"CloseHandle", Addr(Hook_CloseHandle)},
         {"ReadFile", Addr(Hook_ReadFile)},
         {"WriteFile", Addr(Hook_WriteFile)},
@@ -802,7 +819,6 @@ bool IsUnmodelledDeviceImport(const char* module, const char* function) {
         "WriteFileEx",
         "CancelIo",
         "GetOverlappedResultEx",
-        "CreateFileW",
         "CreateFile2",
         "RegisterDeviceNotificationW",
         "WaitForSingleObjectEx",

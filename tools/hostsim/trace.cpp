@@ -52,7 +52,7 @@ std::string Quote(const char* text) {
     if (text == nullptr) return "(null)";
     std::string out = "\"";
     for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
-        if (*p == '"' || *p == '\\') {
+        if (*p == '"') {
             out += '\\';
             out += static_cast<char>(*p);
         } else if (*p < 0x20 || *p >= 0x7f) {

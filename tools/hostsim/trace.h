@@ -47,8 +47,9 @@ std::string Format(const char* fmt, ...)
 #endif
     ;
 
-// A text as the trace shows it: in double quotes, with \ and " escaped and
-// control characters as \xNN.
+// A text as the trace shows it: in double quotes, with " as \" and control
+// characters as \xNN. Backslashes stand as they are, so that device paths
+// read as they are written.
 std::string Quote(const char* text);
 
 }  // namespace hostsim
