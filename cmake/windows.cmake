@@ -58,7 +58,10 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
                    --objdump ${HK4_MINGW_PREFIX}-objdump $<TARGET_FILE:HalvexK4>)
 else()
   file(GLOB HK4_WIN_TESTS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/win/*.cpp)
-  list(APPEND HK4_WIN_TESTS ${PROJECT_SOURCE_DIR}/tools/hostsim/plugin_api.cpp ${PROJECT_SOURCE_DIR}/tools/hostsim/trace.cpp)
+  # The simulator's parts, without its main program, are tested here too.
+  set(HK4_HOSTSIM_PARTS ${HK4_HOSTSIM_SOURCES})
+  list(FILTER HK4_HOSTSIM_PARTS EXCLUDE REGEX "/main\\.cpp$")
+  list(APPEND HK4_WIN_TESTS ${HK4_HOSTSIM_PARTS})
   # The profile store's Windows side, linked in so that its tests can reach
   # the store itself (the DLL keeps its own copy behind the entry points).
   foreach(f profile msxml_document file_replace ansi_text)
@@ -84,5 +87,7 @@ else()
     add_test(NAME scenario_${name}
              COMMAND ${HK4_EMULATOR} $<TARGET_FILE:hostsim> --scenario ${scn} $<TARGET_FILE:HalvexK4>
              WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+    # 77: the plug-in does not have what the scenario requires yet.
+    set_tests_properties(scenario_${name} PROPERTIES SKIP_RETURN_CODE 77)
   endforeach()
 endif()

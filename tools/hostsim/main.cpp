@@ -1,91 +1,86 @@
 // Host simulator: loads the plug-in, plays the host's part and prints a
-// trace of everything the plug-in did to the host.
-//
-//   hostsim [--profile FILE] [--run-ms N] [--reads] PLUGIN.dll
+// trace of everything the plug-in did to the host and to the (virtual)
+// pendant. See docs/simulator.md.
 #include <windows.h>
 #include <objbase.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
+#include "hostsim/bench.h"
+#include "hostsim/device_hooks.h"
+#include "hostsim/device_model.h"
+#include "hostsim/host_loop.h"
+#include "hostsim/import_patch.h"
 #include "hostsim/plugin_api.h"
+#include "hostsim/scenario.h"
 #include "hostsim/sim_host.h"
 #include "hostsim/trace.h"
 
 namespace {
 
 void Usage() {
-    std::fprintf(stderr,
-                 "usage: hostsim [--profile FILE] [--run-ms N] [--reads] PLUGIN.dll\n"
-                 "  --profile FILE  the host profile passed to SetProName (default: "
-                 "hostsim-profile.xml)\n"
-                 "  --run-ms N      run the host for N ms of real time (default 500)\n"
-                 "  --reads         also trace the plug-in's DRO and LED reads\n");
+    std::fprintf(
+        stderr,
+        "usage: hostsim [options] PLUGIN.dll\n"
+        "  --scenario FILE   run a scenario (docs/scenarios.md); exit 0 passed, 1 failed,\n"
+        "                    2 unusable, 77 skipped\n"
+        "  --quiet           with --scenario: print only failures\n"
+        "  --bench WHICH     real-time measurements: all, silent, on-change, 8ms, 1ms\n"
+        "  --seconds S       length of each bench run (default 10)\n"
+        "  --real-pendant    use the pendant plugged into this PC (nothing is patched)\n"
+        "  --run-ms N        without a scenario: run the host for N ms (default 3000)\n"
+        "  --reads           also trace the plug-in's DRO and LED reads\n"
+        "  --profile FILE    the host profile passed to SetProName\n"
+        "Without --scenario or --bench the host runs in real time, with a virtual pendant\n"
+        "whose wheel turns, unless --real-pendant is given.\n");
 }
 
-// Runs the host's message loop for `ms`, with one Update per 10 ms host cycle.
-void RunHost(const hostsim::PluginApi& api, DWORD ms) {
-    const DWORD start = GetTickCount();
-    DWORD nextCycle = start;
-    while (GetTickCount() - start < ms) {
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-        if (GetTickCount() - nextCycle < 0x80000000u) {
-            api.Update();
-            nextCycle += 10;
-        }
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
-    }
-}
-
-}  // namespace
-
-int main(int argc, char** argv) {
-    std::string dll, profile = "hostsim-profile.xml";
-    DWORD runMs = 500;
-    bool reads = false;
-    for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--profile") && i + 1 < argc) {
-            profile = argv[++i];
-        } else if (!std::strcmp(argv[i], "--run-ms") && i + 1 < argc) {
-            runMs = static_cast<DWORD>(std::strtoul(argv[++i], nullptr, 10));
-        } else if (!std::strcmp(argv[i], "--reads")) {
-            reads = true;
-        } else if (argv[i][0] != '-' && dll.empty()) {
-            dll = argv[i];
-        } else {
-            Usage();
-            return 2;
-        }
-    }
-    if (dll.empty()) {
-        Usage();
-        return 2;
-    }
-
+// The plain run: the host's calls in their order, then its message loop in
+// real time.
+int PlainRun(const std::string& dll, const std::string& profile, DWORD runMs, bool reads,
+             bool realPendant) {
     hostsim::Trace& trace = hostsim::TheTrace();
     trace.SetEcho(stdout);
-    // The host initialises COM on its user-interface thread; the plug-in
-    // relies on that.
-    CoInitialize(nullptr);
-
     hostsim::PluginApi api;
     std::string error;
     if (!api.Load(dll, error)) {
         std::fprintf(stderr, "hostsim: %s\n", error.c_str());
-        CoUninitialize();
         return 1;
     }
     trace.Line("# loaded " + dll);
+    std::unique_ptr<hostsim::DeviceModel> model;
+    hostsim::ImportPatch patch;
     {
         hostsim::SimHost host;
         host.traceReads = reads;
         host.leds[83] = 1;  // the host's jog switch is on
+        if (!realPendant) {
+            model = std::make_unique<hostsim::DeviceModel>(false);
+            hostsim::SetModel(model.get());
+            model->hostWindow = host.parentWindow();
+            const std::size_t d =
+                model->AddDevice("pendant", hostsim::kPendantVid, hostsim::kPendantPid,
+                                 "\\\\?\\hid#vid_04d8&pid_fce1#7&1f2e0001&0&0000#"
+                                 "{4d1e55b2-f16f-11cf-88cb-001111000030}",
+                                 true);
+            model->SetPolicy(d, hostsim::ReportPolicy::Periodic, 100 * hostsim::kMs);
+            hostsim::SetBeforeSystemCall([] {
+                if (hostsim::SimHost* h = hostsim::SimHost::Current()) h->FlushWrites();
+            });
+            patch.Apply(api.module, hostsim::DeviceRedirects());
+            trace.Line("# a virtual pendant reports every 100 ms; its wheel turns every 500 ms");
+            for (int i = 1; i * 500 < static_cast<int>(runMs); ++i)
+                model->Schedule(i * 500 * hostsim::kMs, [m = model.get(), d] {
+                    ++m->devices[d].state[1];
+                    m->ControlsChanged(d);
+                });
+        } else {
+            trace.Line("# real pendant: nothing is patched");
+        }
         trace.Line("> SetDoButton, SetSetDRO, SetGetDRO, SetGetLED, SetSetLED, SetCode");
         host.InstallCallbacks(api);
         trace.Line("> SetProName " + hostsim::Quote(profile.c_str()));
@@ -98,14 +93,79 @@ int main(int argc, char** argv) {
         trace.Line("> PostInitControl");
         api.PostInitControl();
         trace.Line(hostsim::Format("# host runs for %lu ms", static_cast<unsigned long>(runMs)));
-        RunHost(api, runMs);
+        {
+            std::unique_ptr<hostsim::PendantThread> pendant;
+            if (model) pendant = std::make_unique<hostsim::PendantThread>(*model);
+            hostsim::LoopOptions o;
+            o.ms = runMs;
+            hostsim::RunHostLoop(api, host, o);
+        }
         trace.Line("> StopPlug");
         api.StopPlug();
-        const std::string status = host.StatusText();
-        if (!status.empty()) trace.Line("# message line " + hostsim::Quote(status.c_str()));
+        host.FlushWrites();
+        if (model) {
+            std::lock_guard<std::recursive_mutex> g(model->lock);
+            model->CheckAfterStop(nullptr);
+        }
+        patch.Restore();
+        hostsim::SetBeforeSystemCall(nullptr);
     }
     api.Unload();
+    hostsim::SetModel(nullptr);
     trace.Line("# unloaded");
+    return model && model->errors ? 1 : 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string dll, profile = "hostsim-profile.xml", scenario, bench;
+    DWORD runMs = 3000;
+    double seconds = 10.0;
+    bool reads = false, quiet = false, realPendant = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        const bool more = i + 1 < argc;
+        if (a == "--profile" && more) {
+            profile = argv[++i];
+        } else if (a == "--run-ms" && more) {
+            runMs = static_cast<DWORD>(std::strtoul(argv[++i], nullptr, 10));
+        } else if (a == "--scenario" && more) {
+            scenario = argv[++i];
+        } else if (a == "--bench" && more) {
+            bench = argv[++i];
+        } else if (a == "--seconds" && more) {
+            seconds = std::strtod(argv[++i], nullptr);
+        } else if (a == "--reads") {
+            reads = true;
+        } else if (a == "--quiet") {
+            quiet = true;
+        } else if (a == "--real-pendant") {
+            realPendant = true;
+        } else if (a[0] != '-' && dll.empty()) {
+            dll = a;
+        } else {
+            Usage();
+            return 2;
+        }
+    }
+    if (dll.empty() || seconds <= 0) {
+        Usage();
+        return 2;
+    }
+    // The host initialises COM on its user-interface thread; the plug-in
+    // relies on that.
+    CoInitialize(nullptr);
+    int status;
+    if (!scenario.empty()) {
+        hostsim::ScenarioOptions o;
+        o.echo = !quiet;
+        status = hostsim::RunScenario(scenario, dll, o);
+    } else if (!bench.empty()) {
+        status = hostsim::RunBench(bench, dll, seconds);
+    } else {
+        status = PlainRun(dll, profile, runMs, reads, realPendant);
+    }
     CoUninitialize();
-    return 0;
+    return status;
 }

@@ -11,21 +11,29 @@ namespace {
 
 SimHost* g_current = nullptr;
 
+// Field writes the plug-in made before this callback come first.
+void Flush() {
+    if (g_current) g_current->FlushWrites();
+}
+
 void HK4_CDECL OnDoButton(int32_t code) {
+    Flush();
     TheTrace().Line(Format("< DoButton %d", code));
 }
 
 void HK4_CDECL OnSetDRO(int32_t number, double value) {
-    TheTrace().Line(Format("< SetDRO %d %.6g", number, value));
+    Flush();
+    TheTrace().Line(Format("< SetDRO %d %.10g", number, value));
     if (g_current) g_current->dros[number] = value;
 }
 
 double HK4_CDECL OnGetDRO(int32_t number) {
     double value = 0.0;
     if (g_current) {
+        Flush();
         auto it = g_current->dros.find(number);
         if (it != g_current->dros.end()) value = it->second;
-        if (g_current->traceReads) TheTrace().Line(Format("< GetDRO %d -> %.6g", number, value));
+        if (g_current->traceReads) TheTrace().Line(Format("< GetDRO %d -> %.10g", number, value));
     }
     return value;
 }
@@ -33,6 +41,7 @@ double HK4_CDECL OnGetDRO(int32_t number) {
 uint8_t HK4_CDECL OnGetLED(int32_t number) {
     uint8_t value = 0;
     if (g_current) {
+        Flush();
         auto it = g_current->leds.find(number);
         if (it != g_current->leds.end()) value = it->second;
         if (g_current->traceReads) TheTrace().Line(Format("< GetLED %d -> %d", number, value));
@@ -41,10 +50,12 @@ uint8_t HK4_CDECL OnGetLED(int32_t number) {
 }
 
 void HK4_CDECL OnSetLED(int32_t number, bool on) {
+    Flush();
     TheTrace().Line(Format("< SetLED %d %d", number, on ? 1 : 0));
 }
 
 void HK4_CDECL OnCode(const char* line) {
+    Flush();
     TheTrace().Line("< Code " + Quote(line));
 }
 
@@ -110,6 +121,7 @@ SimHost::SimHost()
     const int32_t handle = static_cast<int32_t>(reinterpret_cast<intptr_t>(parentWindow_));
     std::memcpy(parentObject_ + 28, &handle, sizeof handle);
     view_.blocks = hk4::HostBlocks{motion(), options(), planner(), parentObject_};
+    watch_.Take(view_);
 
     // The message line starts as an empty, unshared string.
     hk4::HostStringData* empty = strings_.Allocate(0, 1);
@@ -144,6 +156,25 @@ void SimHost::InstallCallbacks(const PluginApi& api) {
     api.SetGetLED(OnGetLED);
     api.SetSetLED(OnSetLED);
     api.SetCode(OnCode);
+}
+
+void SimHost::FlushWrites() {
+    if (!TheTrace().Enabled()) return;
+    for (const std::string& line : watch_.Changes(view_)) TheTrace().Line(line);
+    const std::string status = StatusText();
+    if (status != lastStatus_) {
+        lastStatus_ = status;
+        TheTrace().Line("< message " + Quote(status.c_str()));
+    }
+}
+
+bool SimHost::SetField(const std::string& name, double value) {
+    const NamedField* f = FindHostField(name);
+    if (!f) return false;
+    FlushWrites();
+    WriteField(view_, *f, value);
+    watch_.Take(view_);
+    return true;
 }
 
 SimHost* SimHost::Current() {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "hostsim/host_fields.h"
 #include "hostsim/plugin_api.h"
 #include "plugin/host.h"
 #include "plugin/host_string.h"
@@ -54,6 +55,14 @@ class SimHost {
     // Installs the recording callbacks through the plug-in's installers.
     void InstallCallbacks(const PluginApi& api);
 
+    // Traces every change the plug-in made to a named host field or to the
+    // message line since the last call ("< write JogStop[0] = 1",
+    // "< message \" Jog OFF. \""). A write of the value a field already
+    // held changes nothing and is not seen.
+    void FlushWrites();
+    // The host itself sets a field: not traced as the plug-in's write.
+    bool SetField(const std::string& name, double value);
+
     // The instance the callbacks record into.
     static SimHost* Current();
 
@@ -66,6 +75,8 @@ class SimHost {
     HWND parentWindow_ = nullptr;
     hk4::Host view_;
     SimStringManager strings_;
+    FieldWatch watch_;
+    std::string lastStatus_;
 };
 
 }  // namespace hostsim

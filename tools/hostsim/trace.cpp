@@ -5,12 +5,29 @@
 namespace hostsim {
 
 void Trace::Line(const std::string& text) {
+    if (!enabled_) return;
+    std::lock_guard<std::mutex> guard(mutex_);
     lines_.push_back(text);
     if (echo_) {
         std::fputs(text.c_str(), echo_);
         std::fputc('\n', echo_);
         std::fflush(echo_);
     }
+}
+
+std::vector<std::string> Trace::Lines() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return lines_;
+}
+
+std::size_t Trace::Size() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return lines_.size();
+}
+
+void Trace::Clear() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    lines_.clear();
 }
 
 Trace& TheTrace() {
@@ -35,7 +52,7 @@ std::string Quote(const char* text) {
     if (text == nullptr) return "(null)";
     std::string out = "\"";
     for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
-        if (*p == '"' || *p == '\\') {
+        if (*p == '"') {
             out += '\\';
             out += static_cast<char>(*p);
         } else if (*p < 0x20 || *p >= 0x7f) {

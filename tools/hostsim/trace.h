@@ -1,11 +1,18 @@
 // The simulator's trace: one event per line, stable and diff-friendly.
 //   > Entry args            the host called a plug-in entry point
-//   < Callback args         the plug-in called back into the host
-//   = result                what an entry point returned
+//   = result                what an entry point (or a message) returned
+//   < Callback args         the plug-in called back into the host, or wrote
+//                           a host field ("< write JogStop[0] = 1")
+//   ! Call args -> result   the plug-in called the system (device, event,
+//                           timer and notification functions)
+//   ~ text                  the virtual system did something (tick, report,
+//                           read completion, unplug, device broadcast)
 //   # text                  a note from the simulator itself
+//   error: text             a fault the simulator detected
 #pragma once
 
 #include <cstdio>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -14,22 +21,35 @@ namespace hostsim {
 class Trace {
   public:
     void Line(const std::string& text);
-    const std::vector<std::string>& Lines() const { return lines_; }
-    void Clear() { lines_.clear(); }
+    std::vector<std::string> Lines() const;
+    std::size_t Size() const;
+    void Clear();
     void SetEcho(std::FILE* out) { echo_ = out; }
+    // A disabled trace keeps nothing (the bench runs without it).
+    void SetEnabled(bool on) { enabled_ = on; }
+    bool Enabled() const { return enabled_; }
 
   private:
+    mutable std::mutex mutex_;
     std::vector<std::string> lines_;
     std::FILE* echo_ = nullptr;
+    bool enabled_ = true;
 };
 
 Trace& TheTrace();
 
 // printf-style formatting into a std::string.
-std::string Format(const char* fmt, ...);
+std::string Format(const char* fmt, ...)
+#if defined(__MINGW32__)
+    __attribute__((format(gnu_printf, 1, 2)))
+#elif defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
 
-// A text as the trace shows it: in double quotes, with \ and " escaped and
-// control characters as \xNN.
+// A text as the trace shows it: in double quotes, with " as \" and control
+// characters as \xNN. Backslashes stand as they are, so that device paths
+// read as they are written.
 std::string Quote(const char* text);
 
 }  // namespace hostsim

@@ -1,0 +1,174 @@
+#include "hostsim/bench.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include "hostsim/device_hooks.h"
+#include "hostsim/device_model.h"
+#include "hostsim/host_loop.h"
+#include "hostsim/import_patch.h"
+#include "hostsim/plugin_api.h"
+#include "hostsim/sim_host.h"
+#include "hostsim/trace.h"
+
+namespace hostsim {
+
+namespace {
+
+struct Config {
+    const char* name;
+    const char* label;
+    ReportPolicy policy;
+    Micros period;
+};
+
+const Config kConfigs[] = {
+    {"silent", "no reports", ReportPolicy::Off, 0},
+    {"on-change", "on change", ReportPolicy::OnChange, 0},
+    {"8ms", "every 8 ms", ReportPolicy::Periodic, 8 * kMs},
+    {"1ms", "every 1 ms", ReportPolicy::Periodic, 1 * kMs},
+};
+
+double Percentile(std::vector<double> v, double p) {
+    if (v.empty()) return 0.0;
+    std::sort(v.begin(), v.end());
+    std::size_t rank =
+        static_cast<std::size_t>(p / 100.0 * static_cast<double>(v.size()) + 0.999999);
+    rank = std::min(std::max<std::size_t>(rank, 1), v.size());
+    return v[rank - 1];
+}
+
+struct Decode {
+    Micros at;
+    uint64_t seq;
+    Micros produced;
+};
+
+struct Result {
+    std::vector<double> tickMicros;
+    std::vector<double> ageMs;      // per tick: age of the report it decoded
+    std::vector<double> latencyMs;  // per report: until a tick decoded it or a newer one
+    std::size_t reports = 0;
+};
+
+// The wheel moves at irregular moments, 3 to 60 ms apart (a fixed
+// pseudo-random sequence, the same for every run).
+void ScheduleWheel(DeviceModel& m, std::size_t device, uint32_t seed) {
+    const Micros gap = (3 + static_cast<Micros>(seed % 58)) * kMs;
+    m.Schedule(m.Now() + gap, [&m, device, seed] {
+        m.devices[device].state[1] = static_cast<uint8_t>(m.devices[device].state[1] + 1);
+        m.ControlsChanged(device);
+        ScheduleWheel(m, device, seed * 1664525u + 1013904223u);
+    });
+}
+
+bool RunOne(const Config& c, const std::string& dll, double seconds, Result& out) {
+    PluginApi api;
+    std::string error;
+    if (!api.Load(dll, error)) {
+        std::fprintf(stderr, "hostsim: %s\n", error.c_str());
+        return false;
+    }
+    auto model = std::make_unique<DeviceModel>(false);
+    model->traceReports = false;
+    SetModel(model.get());
+    std::vector<Report> produced;
+    std::vector<Decode> decodes;
+    model->onProduce = [&produced](const Report& r) { produced.push_back(r); };
+    model->onOutputReport = [&decodes, &model](Micros at) {
+        decodes.push_back(Decode{at, model->observed.seq, model->observed.produced});
+    };
+    const std::size_t pendant = model->AddDevice("pendant", kPendantVid, kPendantPid,
+                                                 "\\\\?\\hid#vid_04d8&pid_fce1#7&1f2e0001&0&0000#"
+                                                 "{4d1e55b2-f16f-11cf-88cb-001111000030}",
+                                                 true);
+    model->SetPolicy(pendant, c.policy, c.period);
+    ImportPatch patch;
+    {
+        SimHost host;
+        host.leds[83] = 1;
+        model->hostWindow = host.parentWindow();
+        patch.Apply(api.module, DeviceRedirects());
+        char dir[MAX_PATH] = {};
+        GetTempPathA(MAX_PATH, dir);
+        const std::string profile = std::string(dir) + "hostsim-bench-profile.xml";
+        host.InstallCallbacks(api);
+        api.SetProName(profile.c_str());
+        api.InitControl(host.motion(), host.options(), host.planner(), host.parentObject());
+        HWND window = FindWindowExA(host.parentWindow(), nullptr, nullptr, nullptr);
+        api.PostInitControl();
+        {
+            std::lock_guard<std::recursive_mutex> g(model->lock);
+            if (c.policy != ReportPolicy::Off) ScheduleWheel(*model, pendant, 12345u);
+            model->Produce(pendant);  // the state at plug-in time
+        }
+        {
+            PendantThread thread(*model);
+            LoopOptions o;
+            o.ms = static_cast<DWORD>(seconds * 1000.0);
+            o.cycleMs = 10;
+            o.timerWindow = window;
+            o.tickMicros = &out.tickMicros;
+            RunHostLoop(api, host, o);
+        }
+        api.StopPlug();
+        patch.Restore();
+        DeleteFileA(profile.c_str());
+    }
+    api.Unload();
+    SetModel(nullptr);
+
+    // Ages, skipping the first second (start-up).
+    const Micros from = decodes.empty() ? 0 : decodes.front().at + 1000 * kMs;
+    for (const Decode& d : decodes)
+        if (d.at >= from && d.seq > 0)
+            out.ageMs.push_back(static_cast<double>(d.at - d.produced) / kMs);
+    std::size_t k = 0;
+    for (const Report& r : produced) {
+        if (r.produced < from) continue;
+        while (k < decodes.size() && (decodes[k].seq < r.seq || decodes[k].at < r.produced)) ++k;
+        if (k == decodes.size()) break;  // produced after the last tick
+        out.latencyMs.push_back(static_cast<double>(decodes[k].at - r.produced) / kMs);
+        ++out.reports;
+    }
+    return true;
+}
+
+}  // namespace
+
+int RunBench(const std::string& which, const std::string& dll, double seconds) {
+    TheTrace().SetEnabled(false);
+    std::printf(
+        "| pendant reports | ticks | tick time median | tick time p99 | age at decode median | "
+        "age p99 | age max | reports | report to decode median | p99 | max |\n"
+        "|---|---|---|---|---|---|---|---|---|---|---|\n");
+    bool any = false;
+    for (const Config& c : kConfigs) {
+        if (which != "all" && which != c.name) continue;
+        any = true;
+        Result r;
+        if (!RunOne(c, dll, seconds, r)) return 1;
+        auto ms = [](double us) { return Format("%.3f ms", us / 1000.0); };
+        auto msv = [](const std::vector<double>& v, double p) {
+            return v.empty() ? std::string("-") : Format("%.1f ms", Percentile(v, p));
+        };
+        std::printf("| %s | %zu | %s | %s | %s | %s | %s | %zu | %s | %s | %s |\n", c.label,
+                    r.tickMicros.size(), ms(Percentile(r.tickMicros, 50)).c_str(),
+                    ms(Percentile(r.tickMicros, 99)).c_str(), msv(r.ageMs, 50).c_str(),
+                    msv(r.ageMs, 99).c_str(), msv(r.ageMs, 100).c_str(), r.reports,
+                    msv(r.latencyMs, 50).c_str(), msv(r.latencyMs, 99).c_str(),
+                    msv(r.latencyMs, 100).c_str());
+        std::fflush(stdout);
+    }
+    if (!any) {
+        std::fprintf(stderr, "hostsim: --bench all, silent, on-change, 8ms or 1ms\n");
+        return 2;
+    }
+    return 0;
+}
+
+}  // namespace hostsim

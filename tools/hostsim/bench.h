@@ -1,0 +1,14 @@
+// Real-time measurements of the plug-in's polling tick against the virtual
+// pendant: host-thread time per tick, and how old the report is that a tick
+// decodes, for several pendant report rates.
+#pragma once
+
+#include <string>
+
+namespace hostsim {
+
+// `which`: "all", "silent", "on-change", "8ms" or "1ms". Prints a Markdown
+// table; returns the process exit status.
+int RunBench(const std::string& which, const std::string& dll, double seconds);
+
+}  // namespace hostsim

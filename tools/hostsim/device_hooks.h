@@ -1,0 +1,32 @@
+// The system functions the virtual pendant takes over in the plug-in: each
+// works on Model() when its arguments are virtual (a device path, a virtual
+// handle, an event the plug-in created) and passes anything else on to the
+// real function. Every call on a virtual object is traced with its
+// parameters.
+#pragma once
+
+#include <vector>
+
+#include "hostsim/import_patch.h"
+
+namespace hostsim {
+
+// SetupDi, HidD, CreateFileA, CloseHandle, ReadFile, WriteFile,
+// GetOverlappedResult, CancelIoEx, CreateEventA, WaitForSingleObject,
+// RegisterDeviceNotificationA, UnregisterDeviceNotification, SetTimer,
+// KillTimer.
+std::vector<Redirect> DeviceRedirects();
+
+// Imports of the plug-in that do device I/O the virtual system does not
+// model (an error: the plug-in would bypass the virtual pendant).
+bool IsUnmodelledDeviceImport(const char* module, const char* function);
+
+// Runs at the start of every traced system call (the host uses it to trace
+// its field writes in order).
+void SetBeforeSystemCall(void (*fn)());
+
+// Delivers the device broadcasts waiting in the model to the windows that
+// registered for them. Host thread only.
+void DeliverBroadcasts();
+
+}  // namespace hostsim

@@ -1,0 +1,43 @@
+// The host's message loop in real time, and the thread that plays the
+// pendant in real time (it produces reports and completes reads while the
+// host thread runs the plug-in's own 25 ms timer).
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "hostsim/device_model.h"
+#include "hostsim/plugin_api.h"
+#include "hostsim/sim_host.h"
+
+namespace hostsim {
+
+struct LoopOptions {
+    DWORD ms = 500;                             // how long the host runs
+    DWORD cycleMs = 10;                         // one Update per host cycle
+    HWND timerWindow = nullptr;                 // when set, the WM_TIMER dispatches to it are timed
+    std::vector<double>* tickMicros = nullptr;  // host-thread time of each tick
+};
+
+// Runs the host's message loop: dispatches messages, calls Update once per
+// cycle, delivers device broadcasts and traces the host field writes.
+void RunHostLoop(const PluginApi& api, SimHost& host, const LoopOptions& options);
+
+class PendantThread {
+  public:
+    explicit PendantThread(DeviceModel& model);
+    ~PendantThread();
+    PendantThread(const PendantThread&) = delete;
+    PendantThread& operator=(const PendantThread&) = delete;
+
+  private:
+    void Run();
+    DeviceModel& model_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+}  // namespace hostsim

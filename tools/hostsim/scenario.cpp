@@ -1,0 +1,732 @@
+#include "hostsim/scenario.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <vector>
+
+#include "hostsim/device_hooks.h"
+#include "hostsim/device_model.h"
+#include "hostsim/expect.h"
+#include "hostsim/host_loop.h"
+#include "hostsim/import_patch.h"
+#include "hostsim/plugin_api.h"
+#include "hostsim/sim_host.h"
+#include "hostsim/trace.h"
+
+namespace hostsim {
+
+namespace {
+
+using Tokens = std::vector<std::string>;
+using Guard = std::lock_guard<std::recursive_mutex>;
+
+struct BadLine {
+    std::string message;
+};
+
+// Words, with "double quoted" words kept whole (no escapes: device paths are
+// full of backslashes). A word starting with # ends the line.
+Tokens Tokenize(const std::string& line) {
+    Tokens out;
+    std::size_t i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && std::isspace(static_cast<unsigned char>(line[i]))) ++i;
+        if (i >= line.size() || line[i] == '#') break;
+        std::string word;
+        while (i < line.size() && !std::isspace(static_cast<unsigned char>(line[i]))) {
+            if (line[i] == '"') {
+                const std::size_t close = line.find('"', i + 1);
+                if (close == std::string::npos) throw BadLine{"unclosed quote"};
+                word += line.substr(i + 1, close - i - 1);
+                i = close + 1;
+            } else {
+                word += line[i++];
+            }
+        }
+        out.push_back(word);
+    }
+    return out;
+}
+
+std::string Trim(const std::string& s) {
+    const std::size_t b = s.find_first_not_of(" \t\r");
+    if (b == std::string::npos) return std::string();
+    const std::size_t e = s.find_last_not_of(" \t\r");
+    return s.substr(b, e - b + 1);
+}
+
+long Integer(const std::string& word, int base = 0) {
+    errno = 0;
+    char* end = nullptr;
+    const long v = std::strtol(word.c_str(), &end, base);
+    if (word.empty() || *end != '\0' || errno != 0) throw BadLine{"not a number: " + word};
+    return v;
+}
+
+double Number(const std::string& word) {
+    char* end = nullptr;
+    const double v = std::strtod(word.c_str(), &end);
+    if (word.empty() || *end != '\0') throw BadLine{"not a number: " + word};
+    return v;
+}
+
+Micros Millis(const std::string& word) {
+    const double ms = Number(word);
+    if (ms < 0) throw BadLine{"negative time: " + word};
+    return static_cast<Micros>(ms * kMs + 0.5);
+}
+
+bool OnOff(const std::string& word, const char* on, const char* off) {
+    if (word == on) return true;
+    if (word == off) return false;
+    throw BadLine{std::string("expected ") + on + " or " + off + ", not " + word};
+}
+
+const std::string& Arg(const Tokens& t, std::size_t i) {
+    if (i >= t.size()) throw BadLine{"missing argument after " + t.back()};
+    return t[i];
+}
+
+// key=value words after position `from`.
+std::string Option(const Tokens& t, std::size_t from, const std::string& key,
+                   const std::string& fallback) {
+    for (std::size_t i = from; i < t.size(); ++i)
+        if (t[i].compare(0, key.size() + 1, key + "=") == 0) return t[i].substr(key.size() + 1);
+    return fallback;
+}
+
+std::string DefaultPath(uint16_t vid, uint16_t pid, int n) {
+    return Format(
+        "\\\\?\\hid#vid_%04x&pid_%04x#7&1f2e%04x&0&0000#"
+        "{4d1e55b2-f16f-11cf-88cb-001111000030}",
+        vid, pid, n);
+}
+
+std::string TempProfilePath() {
+    char dir[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, dir);
+    return Format("%shostsim-%lu-profile.xml", dir,
+                  static_cast<unsigned long>(GetCurrentProcessId()));
+}
+
+class Runner {
+  public:
+    Runner(std::string file, std::string dll, const ScenarioOptions& options)
+        : file_(std::move(file)), dll_(std::move(dll)), options_(options) {}
+
+    int Run();
+
+  private:
+    void Execute(const Tokens& t);
+    void DeviceCommand(std::size_t device, const Tokens& t, std::size_t at, Micros when);
+    std::function<void()> DeviceAction(std::size_t device, const Tokens& t, std::size_t at);
+    void ExpectBlock(const Tokens& t);
+    void Start();
+    void Call(const std::string& entry);
+    void Stop();
+    void Tick();
+    void Update();
+    void AfterDispatch();
+    void Settle(Micros until);
+    void RunFor(Micros span);
+    long Device(const std::string& name);
+    TimerRecord* LiveTimer();
+    void Fail(const std::string& what);
+
+    std::string file_, dll_;
+    ScenarioOptions options_;
+    std::vector<std::string> lines_;
+    std::size_t cursor_ = 0;  // index of the line being run
+    std::unique_ptr<DeviceModel> model_;
+    std::unique_ptr<SimHost> host_;
+    std::unique_ptr<PendantThread> pendant_;
+    PluginApi api_;
+    ImportPatch patch_;
+    std::string profile_;
+    bool installed_ = false, started_ = false, stopped_ = false, realtime_ = false;
+    HWND pluginWindow_ = nullptr;
+    std::size_t checkpoint_ = 0;
+    int ticks_ = 0, expectations_ = 0;
+    DWORD cycleMs_ = 10;
+    std::vector<std::string> failures_;
+};
+
+void Runner::Fail(const std::string& what) {
+    const std::string text = Format("%s:%zu: %s", file_.c_str(), cursor_ + 1, what.c_str());
+    failures_.push_back(text);
+    std::fprintf(stderr, "FAIL %s\n", text.c_str());
+}
+
+long Runner::Device(const std::string& name) {
+    for (std::size_t i = 0; i < model_->devices.size(); ++i)
+        if (model_->devices[i].name == name) return static_cast<long>(i);
+    return -1;
+}
+
+TimerRecord* Runner::LiveTimer() {
+    for (TimerRecord& t : model_->timers) {
+        if (t.live && !IsWindow(t.window)) {
+            t.live = false;  // a window's timers end with it
+            TheTrace().Line("~ the timer of " + model_->WindowLabel(t.window) +
+                            " ended with its window");
+        }
+        if (t.live) return &t;
+    }
+    return nullptr;
+}
+
+void Runner::AfterDispatch() {
+    host_->FlushWrites();
+    DeliverBroadcasts();
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    host_->FlushWrites();
+}
+
+// Moves the virtual clock to `until`; broadcasts that became due reach the
+// windows before anything else happens.
+void Runner::Settle(Micros until) {
+    {
+        Guard g(model_->lock);
+        model_->AdvanceTo(until, true);
+    }
+    AfterDispatch();
+}
+
+void Runner::Tick() {
+    if (realtime_) throw BadLine{"tick is for stepped mode; use run in real time"};
+    TimerRecord* t = LiveTimer();
+    if (!t) {
+        TheTrace().Line("~ tick: no timer is running");
+        return;
+    }
+    const Micros due = std::max(model_->Now(), t->nextDue);
+    Settle(due);
+    t = LiveTimer();  // the broadcasts may have ended it
+    if (!t) {
+        TheTrace().Line("~ tick: no timer is running");
+        return;
+    }
+    const HWND window = t->window;
+    const UINT_PTR id = t->id;
+    t->nextDue = due + Micros{t->period} * kMs;
+    ++ticks_;
+    TheTrace().Line(Format("~ tick %d at %s", ticks_, FormatMs(due).c_str()));
+    SendMessageA(window, WM_TIMER, id, 0);
+    AfterDispatch();
+}
+
+void Runner::Update() {
+    TheTrace().Line("> Update");
+    api_.Update();
+    AfterDispatch();
+}
+
+// Stepped: ticks when the timer is due and one Update per host cycle, in
+// time order. Real time: the host's own loop.
+void Runner::RunFor(Micros span) {
+    if (realtime_) {
+        LoopOptions o;
+        o.ms = static_cast<DWORD>(span / kMs);
+        o.cycleMs = cycleMs_;
+        RunHostLoop(api_, *host_, o);
+        return;
+    }
+    const Micros end = model_->Now() + span;
+    Micros nextUpdate = model_->Now() + Micros{cycleMs_} * kMs;
+    for (;;) {
+        TimerRecord* t = LiveTimer();
+        const Micros tick = t ? std::max(model_->Now(), t->nextDue) : end + 1;
+        const Micros next = std::min(tick, nextUpdate);
+        if (next > end) break;
+        if (tick <= nextUpdate) {
+            Tick();
+        } else {
+            Settle(nextUpdate);
+            Update();
+            nextUpdate += Micros{cycleMs_} * kMs;
+        }
+    }
+    Settle(end);
+}
+
+void Runner::Call(const std::string& entry) {
+    Trace& trace = TheTrace();
+    if (entry == "install-callbacks") {
+        trace.Line("> SetDoButton, SetSetDRO, SetGetDRO, SetGetLED, SetSetLED, SetCode");
+        host_->InstallCallbacks(api_);
+        installed_ = true;
+    } else if (entry == "SetProName") {
+        trace.Line("> SetProName \"<profile>\"");
+        trace.Line("= " + Quote(api_.SetProName(profile_.c_str())));
+    } else if (entry == "InitControl") {
+        trace.Line("> InitControl");
+        const bool ok = api_.InitControl(host_->motion(), host_->options(), host_->planner(),
+                                         host_->parentObject());
+        trace.Line(ok ? "= true" : "= false");
+        pluginWindow_ = FindWindowExA(host_->parentWindow(), nullptr, nullptr, nullptr);
+        if (pluginWindow_) {
+            RECT r{};
+            GetWindowRect(pluginWindow_, &r);
+            MapWindowPoints(nullptr, host_->parentWindow(), reinterpret_cast<POINT*>(&r), 2);
+            char title[64] = {};
+            GetWindowTextA(pluginWindow_, title, sizeof title);
+            Guard g(model_->lock);
+            trace.Line(Format(
+                "~ %s created: parent=host style=0x%08lX rect=%ld,%ld,%ld,%ld id=%d "
+                "title=%s",
+                model_->WindowLabel(pluginWindow_).c_str(),
+                static_cast<unsigned long>(GetWindowLongPtrA(pluginWindow_, GWL_STYLE)), r.left,
+                r.top, r.right, r.bottom, GetDlgCtrlID(pluginWindow_), Quote(title).c_str()));
+        } else {
+            trace.Line("~ no child window of host");
+        }
+    } else if (entry == "PostInitControl") {
+        trace.Line("> PostInitControl");
+        api_.PostInitControl();
+        started_ = true;
+    } else if (entry == "Update") {
+        Update();
+        return;
+    } else if (entry == "StopPlug") {
+        Stop();
+        return;
+    } else if (entry == "Config") {
+        throw BadLine{"Config shows a modal dialog, which a scenario cannot close"};
+    } else {
+        static const char* const kEmpty[] = {"DoDwell", "Reset", "JogOn", "JogOff",
+                                             "Purge",   "Probe", "Home"};
+        for (std::size_t i = 0; i < 7; ++i) {
+            if (entry != kEmpty[i]) continue;
+            trace.Line("> " + entry);
+            void (*fns[])() = {api_.DoDwell, api_.Reset, api_.JogOn, api_.JogOff,
+                               api_.Purge,   api_.Probe, api_.Home};
+            fns[i]();
+            AfterDispatch();
+            return;
+        }
+        throw BadLine{"no such entry point: " + entry};
+    }
+    AfterDispatch();
+}
+
+void Runner::Start() {
+    if (!installed_) Call("install-callbacks");
+    Call("SetProName");
+    Call("InitControl");
+    Call("PostInitControl");
+}
+
+void Runner::Stop() {
+    TheTrace().Line("> StopPlug");
+    api_.StopPlug();
+    AfterDispatch();
+    stopped_ = true;
+    Guard g(model_->lock);
+    model_->CheckAfterStop(pluginWindow_);
+}
+
+std::function<void()> Runner::DeviceAction(std::size_t device, const Tokens& t, std::size_t at) {
+    DeviceModel* m = model_.get();
+    const std::string& verb = Arg(t, at);
+    auto controls = [m, device](std::function<void(uint8_t*)> change) {
+        return [m, device, change] {
+            change(m->devices[device].state);
+            m->ControlsChanged(device);
+        };
+    };
+    if (verb == "wheel") {
+        const std::string& v = Arg(t, at + 1);
+        const long n = Integer(v, 10);
+        const bool relative = v[0] == '+' || v[0] == '-';
+        return controls(
+            [n, relative](uint8_t* s) { s[1] = static_cast<uint8_t>(relative ? s[1] + n : n); });
+    }
+    if (verb == "speed" || verb == "function") {
+        const uint8_t v = static_cast<uint8_t>(Integer(Arg(t, at + 1)));
+        const int byte = verb == "speed" ? 2 : 4;
+        return controls([v, byte](uint8_t* s) { s[byte] = v; });
+    }
+    if (verb == "axis") {
+        const std::string& v = Arg(t, at + 1);
+        static const char* const kNames[] = {"OFF", "X", "Y", "Z", "A", "B"};
+        long value = -1;
+        for (int i = 0; i < 6; ++i)
+            if (v == kNames[i]) value = i;
+        if (value < 0) value = Integer(v);
+        // The whole byte, when given as a number above 15.
+        const bool whole = value > 0x0F;
+        return controls([value, whole](uint8_t* s) {
+            s[3] = static_cast<uint8_t>(whole ? value : (s[3] & 0x30) | value);
+        });
+    }
+    if (verb == "inhibit" || verb == "button") {
+        const bool on = verb == "inhibit" ? OnOff(Arg(t, at + 1), "on", "off")
+                                          : OnOff(Arg(t, at + 1), "down", "up");
+        const uint8_t bit = verb == "inhibit" ? 0x10 : 0x20;
+        return controls(
+            [on, bit](uint8_t* s) { s[3] = static_cast<uint8_t>(on ? s[3] | bit : s[3] & ~bit); });
+    }
+    if (verb == "raw") {
+        if (t.size() != at + 1 + kInputReportBytes) throw BadLine{"raw takes 8 hex bytes"};
+        std::vector<uint8_t> bytes;
+        for (std::size_t i = 0; i < kInputReportBytes; ++i)
+            bytes.push_back(static_cast<uint8_t>(Integer(t[at + 1 + i], 16)));
+        return controls([bytes](uint8_t* s) { std::copy(bytes.begin(), bytes.end(), s); });
+    }
+    if (verb == "report") return [m, device] { m->Produce(device); };
+    if (verb == "reports") {
+        const std::string& how = Arg(t, at + 1);
+        if (how == "on-change")
+            return [m, device] { m->SetPolicy(device, ReportPolicy::OnChange, 0); };
+        if (how == "off") return [m, device] { m->SetPolicy(device, ReportPolicy::Off, 0); };
+        Micros period = 0;
+        if (how == "every")
+            period = Millis(Arg(t, at + 2));
+        else if (how == "per-second")
+            period = static_cast<Micros>(1000000.0 / Number(Arg(t, at + 2)));
+        else
+            throw BadLine{"reports on-change, off, every MS or per-second N"};
+        if (period <= 0) throw BadLine{"a report period must be positive"};
+        return [m, device, period] { m->SetPolicy(device, ReportPolicy::Periodic, period); };
+    }
+    if (verb == "reads") {
+        const std::string& how = Arg(t, at + 1);
+        ReadMode mode;
+        Micros late = 0;
+        if (how == "immediate")
+            mode = ReadMode::Immediate;
+        else if (how == "never")
+            mode = ReadMode::Never;
+        else if (how == "fail")
+            mode = ReadMode::Fail;
+        else if (how == "late")
+            mode = ReadMode::Late, late = Millis(Arg(t, at + 2));
+        else
+            throw BadLine{"reads immediate, late MS, never or fail"};
+        return [m, device, mode, late] {
+            m->devices[device].readMode = mode;
+            m->devices[device].lateBy = late;
+            m->CompleteReads();
+        };
+    }
+    if (verb == "opens") {
+        const bool fail = OnOff(Arg(t, at + 1), "fail", "ok");
+        std::vector<std::string> kinds(t.begin() + static_cast<long>(at) + 2, t.end());
+        if (kinds.empty()) kinds = {"all"};
+        for (const std::string& k : kinds)
+            if (k != "probe" && k != "read" && k != "write" && k != "all")
+                throw BadLine{"opens fail|ok probe|read|write|all"};
+        return [m, device, fail, kinds] {
+            VirtualDevice& d = m->devices[device];
+            for (const std::string& k : kinds) {
+                if (k == "probe" || k == "all") d.failProbeOpen = fail;
+                if (k == "read" || k == "all") d.failReadOpen = fail;
+                if (k == "write" || k == "all") d.failWriteOpen = fail;
+            }
+        };
+    }
+    if (verb == "attributes" || verb == "writes") {
+        const bool fail = OnOff(Arg(t, at + 1), "fail", "ok");
+        const bool attributes = verb == "attributes";
+        return [m, device, fail, attributes] {
+            (attributes ? m->devices[device].failAttributes : m->devices[device].failWrites) = fail;
+        };
+    }
+    if (verb == "unplug") {
+        std::string as;
+        if (at + 1 < t.size()) {
+            if (t[at + 1] == "upper")
+                as = "upper";
+            else if (t[at + 1] == "as")
+                as = Arg(t, at + 2);
+            else
+                throw BadLine{"unplug [upper | as PATH]"};
+        }
+        return [m, device, as] {
+            std::string path = as;
+            if (as == "upper") {
+                path = m->devices[device].path;
+                for (char& c : path)
+                    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            }
+            m->Unplug(device, path);
+        };
+    }
+    if (verb == "plug") {
+        const std::string path = at + 1 < t.size() ? Option(t, at + 1, "path", t[at + 1]) : "";
+        return [m, device, path] { m->Plug(device, path); };
+    }
+    throw BadLine{"unknown pendant action: " + verb};
+}
+
+void Runner::DeviceCommand(std::size_t device, const Tokens& t, std::size_t at, Micros when) {
+    std::function<void()> action = DeviceAction(device, t, at);
+    Guard g(model_->lock);
+    if (when < 0) {
+        action();
+    } else {
+        model_->Schedule(when, std::move(action));
+    }
+}
+
+void Runner::ExpectBlock(const Tokens& t) {
+    Expectation e;
+    std::size_t sel = 1;
+    if (t.size() > 1 && t[1] == "only") {
+        sel = 2;
+    } else if (t.size() > 1 && t[1] == "has") {
+        e.kind = ExpectKind::Has;
+        sel = 2;
+    } else if (t.size() > 1 && t[1] == "none") {
+        e.kind = ExpectKind::None;
+        sel = 2;
+        if (t.size() < 3) throw BadLine{"expect none needs the kinds of line"};
+    } else if (t.size() > 1) {
+        throw BadLine{"expect, expect only KINDS, expect has [KINDS] or expect none KINDS"};
+    }
+    e.selectors.assign(t.begin() + static_cast<long>(sel), t.end());
+    const std::size_t first = cursor_;
+    if (e.kind != ExpectKind::None) {
+        for (;;) {
+            if (++cursor_ >= lines_.size()) {
+                cursor_ = first;
+                throw BadLine{"expect block without end"};
+            }
+            const std::string line = Trim(lines_[cursor_]);
+            if (line == "end") break;
+            if (line.empty() || line.compare(0, 2, "//") == 0) continue;
+            e.lines.push_back(line);
+        }
+    }
+    const std::vector<std::string> all = TheTrace().Lines();
+    const std::vector<std::string> window(
+        all.begin() + static_cast<long>(std::min(checkpoint_, all.size())), all.end());
+    checkpoint_ = all.size();
+    ++expectations_;
+    std::string report;
+    if (!Check(e, window, report)) {
+        const std::size_t at = cursor_;
+        cursor_ = first;
+        Fail("expectation failed: " + Trim(lines_[first]) + "\n" + report);
+        cursor_ = at;
+    }
+}
+
+void Runner::Execute(const Tokens& t) {
+    const std::string& cmd = t[0];
+    if (cmd == "mode" || cmd == "requires") return;  // read before the run
+    if (cmd == "host-cycle") {
+        cycleMs_ = static_cast<DWORD>(Integer(Arg(t, 1)));
+    } else if (cmd == "trace-reads") {
+        host_->traceReads = OnOff(Arg(t, 1), "on", "off");
+    } else if (cmd == "settings") {
+        if (started_) throw BadLine{"settings must come before start"};
+        std::string xml = "<profile><Halvex_K4_Pendant>";
+        for (std::size_t i = 1; i < t.size(); ++i) {
+            const std::size_t eq = t[i].find('=');
+            if (eq == std::string::npos) throw BadLine{"settings Key=Value ..."};
+            const std::string key = t[i].substr(0, eq);
+            xml += "<" + key + ">" + std::to_string(Integer(t[i].substr(eq + 1), 10)) + "</" + key +
+                   ">";
+        }
+        xml += "</Halvex_K4_Pendant></profile>";
+        std::ofstream(profile_, std::ios::binary) << xml;
+    } else if (cmd == "dro") {
+        host_->dros[static_cast<int32_t>(Integer(Arg(t, 1)))] = Number(Arg(t, 2));
+    } else if (cmd == "led") {
+        const std::string& v = Arg(t, 2);
+        host_->leds[static_cast<int32_t>(Integer(Arg(t, 1)))] =
+            v == "on"    ? 1
+            : v == "off" ? 0
+                         : static_cast<uint8_t>(Integer(v));
+    } else if (cmd == "field") {
+        if (!host_->SetField(Arg(t, 1), Number(Arg(t, 2)))) throw BadLine{"no host field " + t[1]};
+    } else if (cmd == "device") {
+        const std::string& name = Arg(t, 1);
+        if (Device(name) >= 0) throw BadLine{"device " + name + " exists already"};
+        static const char* const kReserved[] = {"device", "at",    "tick", "update", "run",  "wait",
+                                                "expect", "start", "stop", "call",   "check"};
+        for (const char* r : kReserved)
+            if (name == r) throw BadLine{"a device cannot be called " + name};
+        const uint16_t vid = static_cast<uint16_t>(Integer(Option(t, 2, "vid", "0x04D8"), 16));
+        const uint16_t pid = static_cast<uint16_t>(Integer(Option(t, 2, "pid", "0xFCE1"), 16));
+        const std::string path = Option(
+            t, 2, "path", DefaultPath(vid, pid, static_cast<int>(model_->devices.size()) + 1));
+        const bool absent = std::find(t.begin(), t.end(), "absent") != t.end();
+        Guard g(model_->lock);
+        model_->AddDevice(name, vid, pid, path, !absent);
+    } else if (cmd == "setupdi") {
+        const bool fail = OnOff(Arg(t, 2), "fail", "ok");
+        if (t[1] == "classdevs")
+            model_->failClassDevs = fail;
+        else if (t[1] == "enum")
+            model_->failEnum = fail;
+        else
+            throw BadLine{"setupdi classdevs|enum fail|ok"};
+    } else if (cmd == "start") {
+        Start();
+    } else if (cmd == "call") {
+        Call(Arg(t, 1));
+    } else if (cmd == "stop") {
+        Stop();
+    } else if (cmd == "tick") {
+        const long n = t.size() > 1 ? Integer(t[1]) : 1;
+        for (long i = 0; i < n; ++i) Tick();
+    } else if (cmd == "update") {
+        const long n = t.size() > 1 ? Integer(t[1]) : 1;
+        for (long i = 0; i < n; ++i) Update();
+    } else if (cmd == "wait") {
+        if (realtime_)
+            RunFor(Millis(Arg(t, 1)));
+        else
+            Settle(model_->Now() + Millis(Arg(t, 1)));
+    } else if (cmd == "run") {
+        RunFor(Millis(Arg(t, 1)));
+    } else if (cmd == "check") {
+        if (Arg(t, 1) != "handles") throw BadLine{"check handles"};
+        Guard g(model_->lock);
+        TheTrace().Line(model_->OpenSummary());
+    } else if (cmd == "say") {
+        std::string text;
+        for (std::size_t i = 1; i < t.size(); ++i) text += (i > 1 ? " " : "") + t[i];
+        TheTrace().Line("# " + text);
+    } else if (cmd == "expect") {
+        ExpectBlock(t);
+    } else if (cmd == "at") {
+        const std::string& when = Arg(t, 1);
+        Micros at;
+        if (when.compare(0, 5, "tick+") == 0) {
+            if (realtime_) throw BadLine{"at tick+MS is for stepped mode"};
+            TimerRecord* timer = LiveTimer();
+            if (!timer) throw BadLine{"at tick+MS: no timer is running"};
+            at = std::max(model_->Now(), timer->nextDue) + Millis(when.substr(5));
+        } else if (when[0] == '+') {
+            at = model_->Now() + Millis(when.substr(1));
+        } else {
+            throw BadLine{"at +MS or at tick+MS"};
+        }
+        const long d = Device(Arg(t, 2));
+        if (d < 0) throw BadLine{"no device " + t[2]};
+        DeviceCommand(static_cast<std::size_t>(d), t, 3, at);
+    } else {
+        const long d = Device(cmd);
+        if (d < 0) throw BadLine{"unknown command or device: " + cmd};
+        DeviceCommand(static_cast<std::size_t>(d), t, 1, -1);
+    }
+}
+
+int Runner::Run() {
+    std::ifstream in(file_, std::ios::binary);
+    if (!in) {
+        std::fprintf(stderr, "hostsim: cannot read %s\n", file_.c_str());
+        return kScenarioInvalid;
+    }
+    for (std::string line; std::getline(in, line);) lines_.push_back(line);
+
+    // Read mode and requirements first.
+    std::vector<std::string> required;
+    for (cursor_ = 0; cursor_ < lines_.size(); ++cursor_) {
+        try {
+            const Tokens t = Tokenize(lines_[cursor_]);
+            if (t.empty()) continue;
+            if (t[0] == "mode") realtime_ = !OnOff(Arg(t, 1), "stepped", "realtime");
+            if (t[0] == "requires") {
+                if (Arg(t, 1) != "import") throw BadLine{"requires import FUNCTION"};
+                required.push_back(Arg(t, 2));
+            }
+        } catch (const BadLine& bad) {
+            std::fprintf(stderr, "%s:%zu: %s\n", file_.c_str(), cursor_ + 1, bad.message.c_str());
+            return kScenarioInvalid;
+        }
+    }
+
+    Trace& trace = TheTrace();
+    if (options_.echo) trace.SetEcho(stdout);
+    std::string error;
+    if (!api_.Load(dll_, error)) {
+        std::fprintf(stderr, "hostsim: %s\n", error.c_str());
+        return kScenarioInvalid;
+    }
+    const std::vector<ImportedFunction> imports = ListImports(api_.module);
+    for (const std::string& r : required) {
+        const bool found = std::any_of(imports.begin(), imports.end(),
+                                       [&r](const ImportedFunction& f) { return f.function == r; });
+        if (!found) {
+            std::printf("# skipped: the plug-in does not import %s yet\n", r.c_str());
+            api_.Unload();
+            return kScenarioSkipped;
+        }
+    }
+
+    model_ = std::make_unique<DeviceModel>(!realtime_);
+    SetModel(model_.get());
+    profile_ = TempProfilePath();
+    DeleteFileA(profile_.c_str());
+    host_ = std::make_unique<SimHost>();
+    host_->leds[83] = 1;  // the host's jog switch is on
+    model_->hostWindow = host_->parentWindow();
+    SetBeforeSystemCall([] {
+        if (SimHost* h = SimHost::Current()) h->FlushWrites();
+    });
+    for (const ImportedFunction& f : imports)
+        if (IsUnmodelledDeviceImport(f.module.c_str(), f.function.c_str()))
+            model_->Error("the plug-in imports " + f.module + " " + f.function +
+                          ", which the virtual pendant does not model");
+    patch_.Apply(api_.module, DeviceRedirects());
+    trace.Line(std::string("# ") + (realtime_ ? "real-time" : "stepped") + " run of " + file_);
+    if (realtime_) pendant_ = std::make_unique<PendantThread>(*model_);
+
+    int status = kScenarioPassed;
+    for (cursor_ = 0; cursor_ < lines_.size(); ++cursor_) {
+        try {
+            const Tokens t = Tokenize(lines_[cursor_]);
+            if (!t.empty()) Execute(t);
+        } catch (const BadLine& bad) {
+            std::fprintf(stderr, "%s:%zu: %s\n", file_.c_str(), cursor_ + 1, bad.message.c_str());
+            status = kScenarioInvalid;
+            break;
+        }
+    }
+    if (status != kScenarioInvalid && started_ && !stopped_) Stop();
+    pendant_.reset();
+    patch_.Restore();
+    SetBeforeSystemCall(nullptr);
+    host_.reset();
+    api_.Unload();
+    SetModel(nullptr);
+    DeleteFileA(profile_.c_str());
+    if (status == kScenarioInvalid) return status;
+
+    if (model_->errors > 0) {
+        for (const std::string& l : trace.Lines())
+            if (l.compare(0, 6, "error:") == 0) failures_.push_back(file_ + ": " + l);
+    }
+    if (!failures_.empty()) {
+        std::printf("\n%zu failure(s):\n", failures_.size());
+        for (const std::string& f : failures_) std::printf("FAIL %s\n", f.c_str());
+        return kScenarioFailed;
+    }
+    std::printf("# passed: %d expectations, %d ticks\n", expectations_, ticks_);
+    return kScenarioPassed;
+}
+
+}  // namespace
+
+int RunScenario(const std::string& file, const std::string& dll, const ScenarioOptions& options) {
+    Runner runner(file, dll, options);
+    return runner.Run();
+}
+
+}  // namespace hostsim
