@@ -162,7 +162,8 @@ class Runner {
 void Runner::Fail(const std::string& what) {
     const std::string text = Format("%s:%zu: %s", file_.c_str(), cursor_ + 1, what.c_str());
     failures_.push_back(text);
-    std::fprintf(stderr, "FAIL %s\n", text.c_str());
+    // In the flow of the trace too, where it happened.
+    if (options_.echo) std::printf("FAIL %s\n", text.c_str());
 }
 
 long Runner::Device(const std::string& name) {
@@ -473,12 +474,17 @@ std::function<void()> Runner::DeviceAction(std::size_t device, const Tokens& t, 
 
 void Runner::DeviceCommand(std::size_t device, const Tokens& t, std::size_t at, Micros when) {
     std::function<void()> action = DeviceAction(device, t, at);
-    Guard g(model_->lock);
-    if (when < 0) {
-        action();
-    } else {
+    if (when >= 0) {
+        Guard g(model_->lock);
         model_->Schedule(when, std::move(action));
+        return;
     }
+    {
+        Guard g(model_->lock);
+        action();
+    }
+    // An unplug or plug-in reaches the windows at once.
+    AfterDispatch();
 }
 
 void Runner::ExpectBlock(const Tokens& t) {
