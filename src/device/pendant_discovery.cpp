@@ -46,7 +46,21 @@ bool SameDevicePath(std::string_view a, std::string_view b,
 }
 
 bool PendantWindow::FindPendant() {
+    SearchPendant();
+    // Registered also when no pendant was found, so that the window hears
+    // of a pendant plugged in later.
+    RegisterDeviceNotifications();
+    // The poll timer runs whether or not the pendant was found.
+    timer_.reset();
+    timer_ = port_.StartTimer(kPollTimerId, kPollPeriodMs);
+    return DevicePresent;
+}
+
+void PendantWindow::SearchPendant() {
+    // A pendant linked before is forgotten, with the probe handle that
+    // held it; only what this search finds counts.
     ProbeHandle.reset();
+    DevicePresent = false;
     HidGuid = port_.GetHidGuid();
     std::unique_ptr<DeviceList> list =
         port_.GetClassDevs(HidGuid, win32::kDigcfPresent | win32::kDigcfDeviceInterface);
@@ -59,7 +73,6 @@ bool PendantWindow::FindPendant() {
             ProbeHandle = port_.Open(path, kProbeParams);
             HidAttributes attributes;
             const bool known = ProbeHandle && ProbeHandle->GetAttributes(attributes);
-            DevicePresent = false;
             if (known && uint32_t{attributes.VendorID} == kPendantVendorId &&
                 uint32_t{attributes.ProductID} == kPendantProductId) {
                 DevicePresent = true;
@@ -72,13 +85,17 @@ bool PendantWindow::FindPendant() {
         }
         list.reset();
     }
-    // The poll timer runs whether or not the pendant was found.
-    timer_.reset();
-    timer_ = port_.StartTimer(kPollTimerId, kPollPeriodMs);
-    return DevicePresent;
+    if (!DevicePresent) {
+        // No pendant: the link is down and holds no transfer handles.
+        CloseReadHandle();
+        WriteHandle.reset();
+    }
 }
 
 void PendantWindow::RegisterDeviceNotifications() {
+    // One registration for the life of the window: a search on an arrival
+    // finds it made already.
+    if (notifications_) return;
     // The whole HID class: the window hears of every HID interface.
     notifications_ = port_.RegisterDeviceNotifications(HidGuid);
 }
@@ -99,9 +116,7 @@ void PendantWindow::OpenReportHandles() {
 
 bool PendantWindow::OnDeviceChange(uint32_t eventType, const DeviceBroadcast* data) {
     if (eventType == win32::kDbtDeviceArrival) {
-        // Any HID device: try the pendant's path again.
-        DevicePresent = true;
-        OpenReportHandles();
+        OnArrival();
     } else if (eventType == win32::kDbtDeviceRemoveComplete && IsOurDevice(data)) {
         CloseReadHandle();
         WriteHandle.reset();
@@ -110,6 +125,19 @@ bool PendantWindow::OnDeviceChange(uint32_t eventType, const DeviceBroadcast* da
         plugin_.host.Code("ENDJOG");
     }
     return true;
+}
+
+void PendantWindow::OnArrival() {
+    // Any HID device may have arrived. While the pendant is where it was
+    // linked, its handles are simply opened again from its path.
+    if (!DevicePath.empty()) {
+        DevicePresent = true;
+        OpenReportHandles();
+        if (ReadHandle || WriteHandle) return;
+    }
+    // Never found, or no longer at its path (it may be back at another USB
+    // port): look for it as the start-up search does.
+    SearchPendant();
 }
 
 bool PendantWindow::IsOurDevice(const DeviceBroadcast* header) const {

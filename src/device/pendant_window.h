@@ -64,9 +64,10 @@ class PendantWindow {
     PendantWindow& operator=(const PendantWindow&) = delete;
 
     // Searches the HID devices for the pendant, opens it, registers for
-    // device notifications and starts the poll timer (also when no pendant
-    // was found). Returns DevicePresent.
+    // device notifications and starts the poll timer (the last two also
+    // when no pendant was found). Returns DevicePresent.
     bool FindPendant();
+    // Registers the window for HID arrivals and removals, once per window.
     void RegisterDeviceNotifications();
     // WM_DEVICECHANGE; `data` is null when the message carried none.
     bool OnDeviceChange(uint32_t eventType, const DeviceBroadcast* data);
@@ -100,6 +101,11 @@ class PendantWindow {
     bool ReadOutstanding() const { return readPending_; }
 
   private:
+    // Links the first pendant in the HID device list, or, with none there,
+    // leaves the link down with no handles. Starts no timer.
+    void SearchPendant();
+    // An HID device arrived: reopen the pendant at its path, or search.
+    void OnArrival();
     // Closes and opens ReadHandle and WriteHandle from DevicePath.
     void OpenReportHandles();
     void EnsureReadEvent();

@@ -1,6 +1,7 @@
 // Finding the pendant, and following it being unplugged and plugged in.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <string>
 #include <vector>
@@ -20,6 +21,10 @@ std::string OpenRead(const std::string& path, const std::string& result) {
 }
 std::string OpenWrite(const std::string& path, const std::string& result) {
     return "CreateFileA " + path + " 0x40000000 0x3 3 0x0 -> " + result;
+}
+
+int EndJogs(const Rig& rig) {
+    return static_cast<int>(std::count(rig.host.code.begin(), rig.host.code.end(), "ENDJOG"));
 }
 
 TEST(FindPendant, ProbesInListOrderAndOpensTheFirstPendantWithTheExactCalls) {
@@ -139,7 +144,9 @@ TEST(FindPendant, SearchOutcomes) {
         EXPECT_EQ(rig.port.openFiles(), c.openFiles);
         EXPECT_EQ(rig.window->ReadHandle != nullptr, c.readOpen);
         EXPECT_EQ(rig.window->WriteHandle != nullptr, c.writeOpen);
-        EXPECT_EQ(rig.port.registrations(), c.found ? 1 : 0);
+        // Registered whether or not the pendant was found, so that one
+        // plugged in later is heard of.
+        EXPECT_EQ(rig.port.registrations(), 1);
         EXPECT_EQ(rig.port.openEvents(), c.found ? 1 : 0);
         // The timer runs whether or not the pendant was found, and starts
         // after the list is gone.
@@ -258,49 +265,143 @@ TEST(DeviceChange, ArrivalReopensBothHandlesFromTheStoredPath) {
     EXPECT_EQ(rig.port.openEvents(), 1);  // the read event is not made again
 }
 
-TEST(DeviceChange, AwayThenAnotherDeviceArrivesThenThePendantComesBack) {
-    Rig rig;
-    rig.Link();
-    rig.port.unplugged = {kPendantPath};
-    rig.Removal(kPendantPath);
-    rig.TakeLog();
+TEST(DeviceChange, ArrivalSearchesWithTheCallsOfTheStartUpSearch) {
+    const std::vector<FakeDevice> devices = {Mouse(), Pendant(), Pendant(kSecondPendantPath)};
+    Rig atStart;
+    atStart.port.devices = devices;
+    atStart.window->FindPendant();
+    Log expected = atStart.TakeLog();
+    // Neither a second registration nor a second timer.
+    expected.erase(std::remove(expected.begin(), expected.end(), "RegisterDeviceNotificationA hid"),
+                   expected.end());
+    expected.erase(std::remove(expected.begin(), expected.end(), "SetTimer 1 25"), expected.end());
 
-    // Another HID device arrives while the pendant is away: the link counts
-    // as present with no handles; ticks decode the last report again and
-    // neither read, wait nor write.
-    EXPECT_TRUE(rig.Arrival());
-    const Log reopen = {OpenRead(kPendantPath, "fail"), OpenWrite(kPendantPath, "fail")};
-    EXPECT_EQ(rig.TakeLog(), reopen);
-    EXPECT_TRUE(rig.window->DevicePresent);
-    rig.Tick();
-    EXPECT_TRUE(rig.TakeLog().empty());
-    EXPECT_EQ(rig.host.ledReadsOf[800], 1);  // the tick went on to the lamp
-
-    // The pendant comes back at its path: reopened, polling goes on.
-    rig.port.unplugged.clear();
-    rig.port.Push(MakeReport(7));
-    EXPECT_TRUE(rig.Arrival());
-    EXPECT_NE(rig.window->ReadHandle, nullptr);
-    EXPECT_NE(rig.window->WriteHandle, nullptr);
-    rig.TakeLog();
-    rig.Tick();
-    EXPECT_EQ(rig.window->InputReport[1], 7);
-    EXPECT_EQ(rig.host.code, (std::vector<std::string>{"ENDJOG"}));
-    EXPECT_TRUE(rig.port.faults.empty());
+    Rig later;
+    later.Link({});
+    later.port.devices = devices;
+    EXPECT_TRUE(later.Arrival());
+    EXPECT_EQ(later.TakeLog(), expected);
 }
 
-TEST(DeviceChange, APendantBackAtAnotherPathIsNotOpened) {
-    Rig rig;
-    rig.Link();
-    rig.Removal(kPendantPath);
-    rig.port.devices = {Pendant(kSecondPendantPath)};  // another USB port
-    rig.TakeLog();
-    EXPECT_TRUE(rig.Arrival());
-    const Log reopen = {OpenRead(kPendantPath, "fail"), OpenWrite(kPendantPath, "fail")};
-    EXPECT_EQ(rig.TakeLog(), reopen);
-    EXPECT_TRUE(rig.window->DevicePresent);
-    EXPECT_EQ(rig.window->ReadHandle, nullptr);
-    EXPECT_EQ(rig.window->WriteHandle, nullptr);
+TEST(DeviceChange, AnArrivalWithNoPendantLinkedSearchesAgain) {
+    const std::string keyboard = "\\\\?\\hid#vid_04f2&pid_0112#keyboard";
+    struct Case {
+        const char* name;
+        std::vector<FakeDevice> atStart;    // what the start-up search sees
+        bool removed;                       // the pendant's removal came before the arrival
+        std::vector<FakeDevice> atArrival;  // what is there when a device arrives
+        bool present;
+        std::string path;
+        bool searched;
+        int openFiles;  // probe, read and write of a linked pendant
+        int events;
+    };
+    const Case cases[] = {
+        {"never found, still none",
+         {Mouse()},
+         false,
+         {Mouse(), Mouse(keyboard)},
+         false,
+         "",
+         true,
+         0,
+         0},
+        {"never found, now plugged in",
+         {Mouse()},
+         false,
+         {Mouse(), Pendant()},
+         true,
+         kPendantPath,
+         true,
+         3,
+         1},
+        {"away, another device arrives",
+         {Pendant()},
+         true,
+         {Mouse()},
+         false,
+         kPendantPath,
+         true,
+         0,
+         1},
+        {"away, back at its port", {Pendant()}, true, {Pendant()}, true, kPendantPath, false, 3, 1},
+        // The stored path is tried first: a pendant back where it was is
+        // linked again even behind another pendant in the list.
+        {"away, back at its port behind another pendant",
+         {Pendant()},
+         true,
+         {Pendant(kSecondPendantPath), Pendant()},
+         true,
+         kPendantPath,
+         false,
+         3,
+         1},
+        {"away, back at another port",
+         {Pendant()},
+         true,
+         {Mouse(), Pendant(kSecondPendantPath)},
+         true,
+         kSecondPendantPath,
+         true,
+         3,
+         1},
+        {"gone before its removal came",
+         {Pendant()},
+         false,
+         {Mouse()},
+         false,
+         kPendantPath,
+         true,
+         0,
+         1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig rig;
+        rig.Link(c.atStart);
+        rig.Tick();  // a read of a linked pendant is left outstanding
+        if (c.removed) rig.Removal(kPendantPath);
+        rig.port.devices = c.atArrival;
+        rig.TakeLog();
+        EXPECT_TRUE(rig.Arrival());
+
+        EXPECT_EQ(rig.window->DevicePresent, c.present);
+        EXPECT_EQ(rig.window->DevicePath, c.path);
+        EXPECT_EQ(rig.port.CountOf("SetupDiGetClassDevsA"), c.searched ? 1 : 0);
+        EXPECT_EQ(rig.port.openFiles(), c.openFiles);
+        EXPECT_EQ(rig.window->ReadHandle != nullptr, c.present);
+        EXPECT_EQ(rig.window->WriteHandle != nullptr, c.present);
+        EXPECT_EQ(rig.window->ProbeHandle != nullptr, c.present);
+        EXPECT_EQ(rig.port.openEvents(), c.events);
+        EXPECT_EQ(rig.port.registrations(), 1);
+        EXPECT_EQ(rig.port.timers(), 1);
+        EXPECT_EQ(rig.port.CountOf("RegisterDeviceNotificationA"), 0);
+        EXPECT_EQ(rig.port.CountOf("SetTimer"), 0);
+        // An arrival neither stops a jog nor ends one.
+        EXPECT_EQ(EndJogs(rig), c.removed ? 1 : 0);
+
+        // A linked pendant is polled; with none, ticks leave the device
+        // and the host alone.
+        rig.port.Push(MakeReport(9));
+        rig.TakeLog();
+        const int lampReads = rig.host.ledReadsOf[800];
+        rig.Tick();
+        EXPECT_EQ(rig.port.CountOf("WriteFile"), c.present ? 1 : 0);
+        EXPECT_EQ(rig.window->InputReport[1], c.present ? 9 : 0);
+        EXPECT_EQ(rig.host.ledReadsOf[800] - lampReads, c.present ? 1 : 0);
+
+        // Unplugged again, wherever it is now: one more ENDJOG.
+        if (c.present) {
+            rig.Removal(c.path);
+            EXPECT_FALSE(rig.window->DevicePresent);
+            EXPECT_EQ(EndJogs(rig), c.removed ? 2 : 1);
+        }
+        rig.window.reset();
+        EXPECT_EQ(rig.port.openFiles(), 0);
+        EXPECT_EQ(rig.port.openEvents(), 0);
+        EXPECT_EQ(rig.port.registrations(), 0);
+        EXPECT_TRUE(rig.port.faults.empty()) << rig.port.faults[0];
+    }
 }
 
 TEST(SameDevicePath, FoldsAsciiLettersOnlyAndTakesDoubleByteCharactersWhole) {

@@ -419,9 +419,11 @@ BOOL WINAPI Hook_ReadFile(HANDLE h, LPVOID buffer, DWORD size, LPDWORD read, LPO
     BeforeCall();
     Guard g(m->lock);
     VirtualHandle& vh = m->handles[static_cast<std::size_t>(hi)];
-    const std::string line =
-        Format("! ReadFile %s %lu bytesRead=%s %s", vh.label.c_str(),
-               static_cast<unsigned long>(size), Ptr(read).c_str(), m->OverlappedLabel(ov).c_str());
+    const std::string line = !TheTrace().Enabled()
+                                 ? std::string()
+                                 : Format("! ReadFile %s %lu bytesRead=%s %s", vh.label.c_str(),
+                                          static_cast<unsigned long>(size), Ptr(read).c_str(),
+                                          m->OverlappedLabel(ov).c_str());
     if (!vh.open) {
         m->Error("ReadFile on closed " + vh.label);
         return Fail(line, ERROR_INVALID_HANDLE, FALSE);
@@ -474,6 +476,14 @@ BOOL WINAPI Hook_ReadFile(HANDLE h, LPVOID buffer, DWORD size, LPDWORD read, LPO
         if (ov) ov->Internal = 0xC0000001;  // STATUS_UNSUCCESSFUL
         return Fail(line, ERROR_GEN_FAILURE, FALSE);
     }
+    // Reads the system is done with and the plug-in has seen, or whose
+    // record is now reused, are forgotten.
+    m->reads.erase(std::remove_if(m->reads.begin(), m->reads.end(),
+                                  [ov](const ReadOp& r) {
+                                      return r.state == ReadState::Completed &&
+                                             (r.observed || (ov && r.ov == ov));
+                                  }),
+                   m->reads.end());
     ReadOp op;
     op.number = m->nextRead++;
     op.handle = static_cast<std::size_t>(hi);
@@ -515,9 +525,11 @@ BOOL WINAPI Hook_WriteFile(HANDLE h, LPCVOID buffer, DWORD size, LPDWORD written
     Guard g(m->lock);
     VirtualHandle& vh = m->handles[static_cast<std::size_t>(hi)];
     const auto* bytes = static_cast<const uint8_t*>(buffer);
-    const std::string line = Format("! WriteFile %s [%s] written=%s %s", vh.label.c_str(),
-                                    bytes ? HexBytes(bytes, size).c_str() : "null",
-                                    Ptr(written).c_str(), m->OverlappedLabel(ov).c_str());
+    const std::string line = !TheTrace().Enabled()
+                                 ? std::string()
+                                 : Format("! WriteFile %s [%s] written=%s %s", vh.label.c_str(),
+                                          bytes ? HexBytes(bytes, size).c_str() : "null",
+                                          Ptr(written).c_str(), m->OverlappedLabel(ov).c_str());
     if (!vh.open) {
         m->Error("WriteFile on closed " + vh.label);
         return Fail(line, ERROR_INVALID_HANDLE, FALSE);
@@ -620,8 +632,10 @@ BOOL WINAPI Hook_GetOverlappedResult(HANDLE h, LPOVERLAPPED ov, LPDWORD bytes, B
     }
     BeforeCall();
     const std::string line =
-        Format("! GetOverlappedResult %s %s bytes=%s wait=%s", HandleText(*m, h).c_str(),
-               m->OverlappedLabel(ov).c_str(), Ptr(bytes).c_str(), Bool(wait).c_str());
+        !TheTrace().Enabled()
+            ? std::string()
+            : Format("! GetOverlappedResult %s %s bytes=%s wait=%s", HandleText(*m, h).c_str(),
+                     m->OverlappedLabel(ov).c_str(), Ptr(bytes).c_str(), Bool(wait).c_str());
     if (!op) {
         m->Error("GetOverlappedResult on " + m->OverlappedLabel(ov) + ", which no read uses");
         return Fail(line, ERROR_INVALID_PARAMETER, FALSE);

@@ -126,6 +126,7 @@ class Runner {
 
   private:
     void Execute(const Tokens& t);
+    void Repeat(const Tokens& t);
     void DeviceCommand(std::size_t device, const Tokens& t, std::size_t at, Micros when);
     std::function<void()> DeviceAction(std::size_t device, const Tokens& t, std::size_t at);
     void ExpectBlock(const Tokens& t);
@@ -162,7 +163,8 @@ class Runner {
 void Runner::Fail(const std::string& what) {
     const std::string text = Format("%s:%zu: %s", file_.c_str(), cursor_ + 1, what.c_str());
     failures_.push_back(text);
-    std::fprintf(stderr, "FAIL %s\n", text.c_str());
+    // In the flow of the trace too, where it happened.
+    if (options_.echo) std::printf("FAIL %s\n", text.c_str());
 }
 
 long Runner::Device(const std::string& name) {
@@ -473,12 +475,17 @@ std::function<void()> Runner::DeviceAction(std::size_t device, const Tokens& t, 
 
 void Runner::DeviceCommand(std::size_t device, const Tokens& t, std::size_t at, Micros when) {
     std::function<void()> action = DeviceAction(device, t, at);
-    Guard g(model_->lock);
-    if (when < 0) {
-        action();
-    } else {
+    if (when >= 0) {
+        Guard g(model_->lock);
         model_->Schedule(when, std::move(action));
+        return;
     }
+    {
+        Guard g(model_->lock);
+        action();
+    }
+    // An unplug or plug-in reaches the windows at once.
+    AfterDispatch();
 }
 
 void Runner::ExpectBlock(const Tokens& t) {
@@ -524,6 +531,30 @@ void Runner::ExpectBlock(const Tokens& t) {
     }
 }
 
+// "repeat N" runs the lines up to the next "end" N times. The body holds
+// plain commands only: an expectation belongs after the loop, over the
+// trace of all its rounds.
+void Runner::Repeat(const Tokens& t) {
+    const long times = Integer(Arg(t, 1), 10);
+    if (times < 0) throw BadLine{"repeat takes a count of 0 or more"};
+    const std::size_t first = cursor_ + 1;
+    std::size_t last = first;
+    for (;; ++last) {
+        if (last >= lines_.size()) throw BadLine{"repeat without end"};
+        const Tokens body = Tokenize(lines_[last]);
+        if (body.size() == 1 && body[0] == "end") break;
+        if (!body.empty() && (body[0] == "expect" || body[0] == "repeat"))
+            throw BadLine{"no " + body[0] + " inside repeat"};
+    }
+    for (long round = 0; round < times; ++round) {
+        for (cursor_ = first; cursor_ < last; ++cursor_) {
+            const Tokens body = Tokenize(lines_[cursor_]);
+            if (!body.empty()) Execute(body);
+        }
+    }
+    cursor_ = last;
+}
+
 void Runner::Execute(const Tokens& t) {
     const std::string& cmd = t[0];
     if (cmd == "mode" || cmd == "requires") return;  // read before the run
@@ -556,8 +587,9 @@ void Runner::Execute(const Tokens& t) {
     } else if (cmd == "device") {
         const std::string& name = Arg(t, 1);
         if (Device(name) >= 0) throw BadLine{"device " + name + " exists already"};
-        static const char* const kReserved[] = {"device", "at",    "tick", "update", "run",  "wait",
-                                                "expect", "start", "stop", "call",   "check"};
+        static const char* const kReserved[] = {"device", "at",   "tick",   "update",
+                                                "run",    "wait", "expect", "start",
+                                                "stop",   "call", "check",  "repeat"};
         for (const char* r : kReserved)
             if (name == r) throw BadLine{"a device cannot be called " + name};
         const uint16_t vid = static_cast<uint16_t>(Integer(Option(t, 2, "vid", "0x04D8"), 16));
@@ -604,6 +636,8 @@ void Runner::Execute(const Tokens& t) {
         TheTrace().Line("# " + text);
     } else if (cmd == "expect") {
         ExpectBlock(t);
+    } else if (cmd == "repeat") {
+        Repeat(t);
     } else if (cmd == "at") {
         const std::string& when = Arg(t, 1);
         Micros at;
