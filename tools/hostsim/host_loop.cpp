@@ -21,6 +21,7 @@ void RunHostLoop(const PluginApi& api, SimHost& host, const LoopOptions& options
             const bool timed = options.tickMicros && msg.message == WM_TIMER &&
                                msg.hwnd == options.timerWindow && options.timerWindow;
             LARGE_INTEGER t0, t1;
+            const double sim0 = SimulatorMicros();
             if (timed) QueryPerformanceCounter(&t0);
             TranslateMessage(&msg);
             DispatchMessageA(&msg);
@@ -28,6 +29,8 @@ void RunHostLoop(const PluginApi& api, SimHost& host, const LoopOptions& options
                 QueryPerformanceCounter(&t1);
                 options.tickMicros->push_back(static_cast<double>(t1.QuadPart - t0.QuadPart) * 1e6 /
                                               freq.QuadPart);
+                if (options.tickSimulatorMicros)
+                    options.tickSimulatorMicros->push_back(SimulatorMicros() - sim0);
             }
             host.FlushWrites();
         }
