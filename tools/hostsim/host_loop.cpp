@@ -15,9 +15,12 @@ void RunHostLoop(const PluginApi& api, SimHost& host, const LoopOptions& options
         return static_cast<double>(now.QuadPart - start.QuadPart) * 1000.0 / freq.QuadPart;
     };
     double nextCycle = options.cycleMs;
+    int ticks = 0;
     while (elapsedMs() < options.ms) {
         MSG msg;
         while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_TIMER && msg.hwnd != host.parentWindow())
+                TheTrace().Line(Format("~ tick %d", ++ticks));
             const bool timed = options.tickMicros && msg.message == WM_TIMER &&
                                msg.hwnd == options.timerWindow && options.timerWindow;
             LARGE_INTEGER t0, t1;
