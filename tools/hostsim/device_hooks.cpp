@@ -32,6 +32,34 @@ void BeforeCall() {
     if (g_beforeCall) g_beforeCall();
 }
 
+// Time the virtual system spends on the calling thread, so that the bench
+// can tell the plug-in's share of a tick from the simulator's.
+thread_local double t_simulatorMicros = 0.0;
+
+double QpcMicros() {
+    static const double perSecond = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return static_cast<double>(f.QuadPart);
+    }();
+    LARGE_INTEGER c;
+    QueryPerformanceCounter(&c);
+    return static_cast<double>(c.QuadPart) * 1e6 / perSecond;
+}
+
+// Starts every call on a virtual object: traces the host's field writes
+// first, and counts the call's time as the simulator's.
+class SystemCall {
+  public:
+    SystemCall() : start_(QpcMicros()) { BeforeCall(); }
+    ~SystemCall() { t_simulatorMicros += QpcMicros() - start_; }
+    SystemCall(const SystemCall&) = delete;
+    SystemCall& operator=(const SystemCall&) = delete;
+
+  private:
+    double start_;
+};
+
 std::string ErrorName(DWORD e) {
     switch (e) {
         case ERROR_FILE_NOT_FOUND:
@@ -152,7 +180,7 @@ bool Overlap(const void* a, std::size_t an, const void* b, std::size_t bn) {
 void WINAPI Hook_HidD_GetHidGuid(LPGUID guid) {
     DeviceModel* m = Model();
     if (!m) return HidD_GetHidGuid(guid);
-    BeforeCall();
+    const SystemCall call;
     Guard g(m->lock);
     if (guid) *guid = kHidGuid;
     TheTrace().Line("! HidD_GetHidGuid " + Ptr(guid) + " -> HID");
@@ -162,7 +190,7 @@ HDEVINFO WINAPI Hook_SetupDiGetClassDevsA(const GUID* guid, PCSTR enumerator, HW
                                           DWORD flags) {
     DeviceModel* m = Model();
     if (!m) return SetupDiGetClassDevsA(guid, enumerator, parent, flags);
-    BeforeCall();
+    const SystemCall call;
     Guard g(m->lock);
     const std::string line = Format(
         "! SetupDiGetClassDevsA %s enumerator=%s hwnd=%s flags=0x%lX",
@@ -191,7 +219,7 @@ BOOL WINAPI Hook_SetupDiEnumDeviceInterfaces(HDEVINFO set, PSP_DEVINFO_DATA devi
     DeviceModel* m = Model();
     const long li = m ? m->ListIndex(set) : -1;
     if (li < 0) return SetupDiEnumDeviceInterfaces(set, devinfo, guid, index, data);
-    BeforeCall();
+    const SystemCall call;
     Guard g(m->lock);
     DeviceList& list = m->lists[static_cast<std::size_t>(li)];
     const std::string line = Format(
@@ -222,7 +250,7 @@ BOOL WINAPI Hook_SetupDiGetDeviceInterfaceDetailA(HDEVINFO set, PSP_DEVICE_INTER
     DeviceModel* m = Model();
     const long li = m ? m->ListIndex(set) : -1;
     if (li < 0) return SetupDiGetDeviceInterfaceDetailA(set, data, detail, size, required, devinfo);
-    BeforeCall();
+    const SystemCall call;
     Guard g(m->lock);
     DeviceList& list = m->lists[static_cast<std::size_t>(li)];
     const long which = data ? static_cast<long>(data->Reserved) - 1 : -1;
@@ -261,7 +289,7 @@ BOOL WINAPI Hook_SetupDiDestroyDeviceInfoList(HDEVINFO set) {
     DeviceModel* m = Model();
     const long li = m ? m->ListIndex(set) : -1;
     if (li < 0) return SetupDiDestroyDeviceInfoList(set);
-    BeforeCall();
+    const SystemCall call;
     Guard g(m->lock);
     DeviceList& list = m->lists[static_cast<std::size_t>(li)];
     const std::string line = "! SetupDiDestroyDeviceInfoList " + list.label;
@@ -278,7 +306,7 @@ BOOLEAN WINAPI Hook_HidD_GetAttributes(HANDLE h, PHIDD_ATTRIBUTES attr) {
     DeviceModel* m = Model();
     const long hi = m ? m->HandleIndex(h) : -1;
     if (hi < 0) return HidD_GetAttributes(h, attr);
-    BeforeCall();
+    const SystemCall call;
     Guard g(m->lock);
     VirtualHandle& vh = m->handles[static_cast<std::size_t>(hi)];
     const std::string line =
@@ -304,7 +332,7 @@ HANDLE WINAPI Hook_CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURIT
     DeviceModel* m = Model();
     if (!m || !path || !IsDevicePath(*m, path))
         return CreateFileA(path, access, share, sa, disposition, flags, templ);
-    BeforeCall();
+    const SystemCall call;
     Guard g(m->lock);
     const std::string line =
         Format("! CreateFileA %s%s access=%s share=%s sa=%s %s flags=%s template=%s",
@@ -342,7 +370,7 @@ HANDLE WINAPI Hook_CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURI
                                DWORD disposition, DWORD flags, HANDLE templ) {
     DeviceModel* m = Model();
     if (m && path && (wcsncmp(path, L"\\\\?\\", 4) == 0 || wcsncmp(path, L"\\\\.\\", 4) == 0)) {
-        BeforeCall();
+        const SystemCall call;
         Guard g(m->lock);
         m->Error("CreateFileW opens a device path, which the virtual pendant does not model");
         SetLastError(ERROR_FILE_NOT_FOUND);
@@ -357,7 +385,7 @@ BOOL WINAPI Hook_CloseHandle(HANDLE h) {
     Guard g(m->lock);
     const long hi = m->HandleIndex(h);
     if (hi >= 0) {
-        BeforeCall();
+        const SystemCall call;
         VirtualHandle& vh = m->handles[static_cast<std::size_t>(hi)];
         const std::string line = "! CloseHandle " + vh.label;
         if (!vh.open) {
@@ -379,7 +407,7 @@ BOOL WINAPI Hook_CloseHandle(HANDLE h) {
     }
     auto e = m->events.find(h);
     if (e == m->events.end()) return CloseHandle(h);
-    BeforeCall();
+    const SystemCall call;
     for (const ReadOp& op : m->reads)
         if (op.event == h && m->InFlight(op))
             m->Error(e->second.label + " closed while the read into " + m->OverlappedLabel(op.ov) +
@@ -394,7 +422,7 @@ BOOL WINAPI Hook_CloseHandle(HANDLE h) {
 HANDLE WINAPI Hook_CreateEventA(LPSECURITY_ATTRIBUTES sa, BOOL manual, BOOL initial, LPCSTR name) {
     DeviceModel* m = Model();
     if (!m) return CreateEventA(sa, manual, initial, name);
-    BeforeCall();
+    const SystemCall call;
     Guard g(m->lock);
     HANDLE h = CreateEventA(sa, manual, initial, name);
     const DWORD err = GetLastError();
@@ -416,7 +444,7 @@ BOOL WINAPI Hook_ReadFile(HANDLE h, LPVOID buffer, DWORD size, LPDWORD read, LPO
     DeviceModel* m = Model();
     const long hi = m ? m->HandleIndex(h) : -1;
     if (hi < 0) return ReadFile(h, buffer, size, read, ov);
-    BeforeCall();
+    const SystemCall call;
     Guard g(m->lock);
     VirtualHandle& vh = m->handles[static_cast<std::size_t>(hi)];
     const std::string line = !TheTrace().Enabled()
@@ -521,7 +549,7 @@ BOOL WINAPI Hook_WriteFile(HANDLE h, LPCVOID buffer, DWORD size, LPDWORD written
     DeviceModel* m = Model();
     const long hi = m ? m->HandleIndex(h) : -1;
     if (hi < 0) return WriteFile(h, buffer, size, written, ov);
-    BeforeCall();
+    const SystemCall call;
     Guard g(m->lock);
     VirtualHandle& vh = m->handles[static_cast<std::size_t>(hi)];
     const auto* bytes = static_cast<const uint8_t*>(buffer);
@@ -567,7 +595,10 @@ DWORD WaitOnEvent(DeviceModel& m, Guard& g, HANDLE ev, DWORD timeout, const std:
     DWORD result = WAIT_TIMEOUT;
     if (!m.stepped) {
         g.unlock();
+        // The plug-in's own wait is its time, not the simulator's.
+        const double before = QpcMicros();
         result = WaitForSingleObject(ev, timeout);
+        t_simulatorMicros -= QpcMicros() - before;
         g.lock();
     } else {
         const Micros deadline = timeout == INFINITE ? -1 : start + Micros{timeout} * kMs;
@@ -603,7 +634,7 @@ DWORD WINAPI Hook_WaitForSingleObject(HANDLE h, DWORD timeout) {
         g.unlock();
         return WaitForSingleObject(h, timeout);
     }
-    BeforeCall();
+    const SystemCall call;
     const std::string label = e->second.label;
     Micros waited = 0;
     const DWORD r = WaitOnEvent(*m, g, h, timeout, label, waited);
@@ -630,7 +661,7 @@ BOOL WINAPI Hook_GetOverlappedResult(HANDLE h, LPOVERLAPPED ov, LPDWORD bytes, B
         g.unlock();
         return GetOverlappedResult(h, ov, bytes, wait);
     }
-    BeforeCall();
+    const SystemCall call;
     const std::string line =
         !TheTrace().Enabled()
             ? std::string()
@@ -665,7 +696,7 @@ BOOL WINAPI Hook_CancelIoEx(HANDLE h, LPOVERLAPPED ov) {
     DeviceModel* m = Model();
     const long hi = m ? m->HandleIndex(h) : -1;
     if (hi < 0) return CancelIoEx(h, ov);
-    BeforeCall();
+    const SystemCall call;
     Guard g(m->lock);
     VirtualHandle& vh = m->handles[static_cast<std::size_t>(hi)];
     const std::string line = "! CancelIoEx " + vh.label + " " + m->OverlappedLabel(ov);
@@ -691,7 +722,7 @@ BOOL WINAPI Hook_CancelIoEx(HANDLE h, LPOVERLAPPED ov) {
 HDEVNOTIFY WINAPI Hook_RegisterDeviceNotificationA(HANDLE recipient, LPVOID filter, DWORD flags) {
     DeviceModel* m = Model();
     if (!m) return RegisterDeviceNotificationA(recipient, filter, flags);
-    BeforeCall();
+    const SystemCall call;
     Guard g(m->lock);
     HWND window = static_cast<HWND>(recipient);
     std::string line = "! RegisterDeviceNotificationA " + m->WindowLabel(window);
@@ -726,7 +757,7 @@ BOOL WINAPI Hook_UnregisterDeviceNotification(HDEVNOTIFY h) {
     DeviceModel* m = Model();
     const long ri = m ? m->RegistrationIndex(h) : -1;
     if (ri < 0) return UnregisterDeviceNotification(h);
-    BeforeCall();
+    const SystemCall call;
     Guard g(m->lock);
     Registration& r = m->registrations[static_cast<std::size_t>(ri)];
     const std::string line = "! UnregisterDeviceNotification " + r.label;
@@ -742,7 +773,7 @@ BOOL WINAPI Hook_UnregisterDeviceNotification(HDEVNOTIFY h) {
 UINT_PTR WINAPI Hook_SetTimer(HWND window, UINT_PTR id, UINT period, TIMERPROC proc) {
     DeviceModel* m = Model();
     if (!m) return SetTimer(window, id, period, proc);
-    BeforeCall();
+    const SystemCall call;
     Guard g(m->lock);
     const std::string line = Format("! SetTimer %s %llu %u proc=%s", m->WindowLabel(window).c_str(),
                                     static_cast<unsigned long long>(id), period,
@@ -775,7 +806,7 @@ UINT_PTR WINAPI Hook_SetTimer(HWND window, UINT_PTR id, UINT period, TIMERPROC p
 BOOL WINAPI Hook_KillTimer(HWND window, UINT_PTR id) {
     DeviceModel* m = Model();
     if (!m) return KillTimer(window, id);
-    BeforeCall();
+    const SystemCall call;
     Guard g(m->lock);
     BOOL ok = FALSE;
     for (TimerRecord& t : m->timers) {
@@ -843,6 +874,10 @@ bool IsUnmodelledDeviceImport(const char* module, const char* function) {
     for (const char* name : kOther)
         if (std::strcmp(name, function) == 0) return true;
     return false;
+}
+
+double SimulatorMicros() {
+    return t_simulatorMicros;
 }
 
 void SetBeforeSystemCall(void (*fn)()) {

@@ -25,6 +25,10 @@ bool IsUnmodelledDeviceImport(const char* module, const char* function);
 // its field writes in order).
 void SetBeforeSystemCall(void (*fn)());
 
+// Time the virtual system has spent in the calling thread's system calls
+// so far (microseconds; the real waits of real-time mode excluded).
+double SimulatorMicros();
+
 // Delivers the device broadcasts waiting in the model to the windows that
 // registered for them. Host thread only.
 void DeliverBroadcasts();

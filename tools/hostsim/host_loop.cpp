@@ -15,12 +15,16 @@ void RunHostLoop(const PluginApi& api, SimHost& host, const LoopOptions& options
         return static_cast<double>(now.QuadPart - start.QuadPart) * 1000.0 / freq.QuadPart;
     };
     double nextCycle = options.cycleMs;
+    int ticks = 0;
     while (elapsedMs() < options.ms) {
         MSG msg;
         while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_TIMER && msg.hwnd != host.parentWindow())
+                TheTrace().Line(Format("~ tick %d", ++ticks));
             const bool timed = options.tickMicros && msg.message == WM_TIMER &&
                                msg.hwnd == options.timerWindow && options.timerWindow;
             LARGE_INTEGER t0, t1;
+            const double sim0 = SimulatorMicros();
             if (timed) QueryPerformanceCounter(&t0);
             TranslateMessage(&msg);
             DispatchMessageA(&msg);
@@ -28,6 +32,8 @@ void RunHostLoop(const PluginApi& api, SimHost& host, const LoopOptions& options
                 QueryPerformanceCounter(&t1);
                 options.tickMicros->push_back(static_cast<double>(t1.QuadPart - t0.QuadPart) * 1e6 /
                                               freq.QuadPart);
+                if (options.tickSimulatorMicros)
+                    options.tickSimulatorMicros->push_back(SimulatorMicros() - sim0);
             }
             host.FlushWrites();
         }

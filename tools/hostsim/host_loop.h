@@ -20,6 +20,7 @@ struct LoopOptions {
     DWORD cycleMs = 10;                         // one Update per host cycle
     HWND timerWindow = nullptr;                 // when set, the WM_TIMER dispatches to it are timed
     std::vector<double>* tickMicros = nullptr;  // host-thread time of each tick
+    std::vector<double>* tickSimulatorMicros = nullptr;  // of which the virtual system's
 };
 
 // Runs the host's message loop: dispatches messages, calls Update once per
