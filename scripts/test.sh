@@ -33,10 +33,8 @@ for preset in native win32 win64; do
     esac
 done
 
-read -r passed failed < <(awk '
-    /tests passed, [0-9]+ tests failed out of [0-9]+/ {
-        f += $(NF-4); t += $NF }
-    END { print t - f, f + 0 }' "$log")
+read -r passed failed < <(grep -oE '[0-9]+ tests failed out of [0-9]+' "$log" |
+    awk '{ f += $1; t += $6 } END { print t - f, f + 0 }')
 rm -f "$log"
 [ "$failed" -eq 0 ] || status=1
 echo "all: $passed passed, $failed failed"
