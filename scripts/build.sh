@@ -9,4 +9,5 @@ for preset in win32 win64; do
     cmake --build --preset "$preset"
 done
 echo "plug-in: build/win32/HalvexK4.dll"
+bash scripts/package.sh
 bash scripts/demo.sh
