@@ -287,30 +287,34 @@ std::string ProfileSummary(const std::string& path) {
     return out;
 }
 
+namespace {
+
+struct DialogSearch {
+    const wchar_t* caption;
+    HWND found;
+};
+
+BOOL CALLBACK FindDialog(HWND w, LPARAM p) {
+    auto* s = reinterpret_cast<DialogSearch*>(p);
+    // Not GetWindowText: that would send a message to the host thread, which
+    // may be waiting for this thread.
+    wchar_t text[64] = {};
+    InternalGetWindowText(w, text, 64);
+    if (IsWindowVisible(w) && lstrcmpW(text, s->caption) == 0) s->found = w;
+    return s->found == nullptr;
+}
+
+}  // namespace
+
 int RunClosingDialog(const std::function<void()>& entry, const wchar_t* caption, WORD command) {
-    struct Search {
-        const wchar_t* caption;
-        HWND found;
-    };
     const DWORD owner = GetCurrentThreadId();
     std::atomic<bool> returned{false};
     std::atomic<int> closed{0};
     std::thread closer([&] {
         HWND last = nullptr;
         while (!returned) {
-            Search s{caption, nullptr};
-            EnumThreadWindows(
-                owner,
-                [](HWND w, LPARAM p) -> BOOL {
-                    auto* s = reinterpret_cast<Search*>(p);
-                    // Not GetWindowText: that would send a message to the
-                    // host thread, which may be waiting for this thread.
-                    wchar_t text[64] = {};
-                    InternalGetWindowText(w, text, 64);
-                    if (IsWindowVisible(w) && lstrcmpW(text, s->caption) == 0) s->found = w;
-                    return s->found == nullptr;
-                },
-                reinterpret_cast<LPARAM>(&s));
+            DialogSearch s{caption, nullptr};
+            EnumThreadWindows(owner, FindDialog, reinterpret_cast<LPARAM>(&s));
             if (s.found && s.found != last) {
                 PostMessageA(s.found, WM_COMMAND, MAKEWPARAM(command, BN_CLICKED), 0);
                 last = s.found;
