@@ -172,17 +172,18 @@ BOOL CALLBACK CountWindow(HWND window, LPARAM count) {
 }
 
 std::mutex g_heapLock;
-std::unordered_map<void*, std::size_t> g_heapBlocks;  // the plug-in's, by address
+std::unordered_map<std::uintptr_t, std::size_t> g_heapBlocks;  // the plug-in's, by address
 long long g_heapBytes = 0;
 
 void Allocated(void* p, std::size_t size) {
     if (!p) return;
     std::lock_guard<std::mutex> g(g_heapLock);
-    g_heapBlocks[p] = size;
+    g_heapBlocks[reinterpret_cast<std::uintptr_t>(p)] = size;
     g_heapBytes += static_cast<long long>(size);
 }
 
-void Freed(void* p) {
+// By address only: the block may be gone already (realloc).
+void Freed(std::uintptr_t p) {
     std::lock_guard<std::mutex> g(g_heapLock);
     auto it = g_heapBlocks.find(p);
     if (it == g_heapBlocks.end()) return;  // allocated before the count began
@@ -203,16 +204,17 @@ void* __cdecl Hook_calloc(std::size_t n, std::size_t size) {
 }
 
 void* __cdecl Hook_realloc(void* old, std::size_t size) {
+    const auto was = reinterpret_cast<std::uintptr_t>(old);
     void* p = std::realloc(old, size);
     if (p || size == 0) {
-        if (old) Freed(old);
+        if (was) Freed(was);
         Allocated(p, size);
     }
     return p;
 }
 
 void __cdecl Hook_free(void* p) {
-    if (p) Freed(p);
+    if (p) Freed(reinterpret_cast<std::uintptr_t>(p));
     std::free(p);
 }
 
