@@ -19,6 +19,7 @@
 #include "hostsim/import_patch.h"
 #include "hostsim/plugin_api.h"
 #include "hostsim/sim_host.h"
+#include "hostsim/soak.h"
 #include "hostsim/trace.h"
 
 namespace hostsim {
@@ -127,11 +128,13 @@ class Runner {
   private:
     void Execute(const Tokens& t);
     void Repeat(const Tokens& t);
+    void Soak(const Tokens& t);
+    void Counters(const Tokens& t);
     void DeviceCommand(std::size_t device, const Tokens& t, std::size_t at, Micros when);
     std::function<void()> DeviceAction(std::size_t device, const Tokens& t, std::size_t at);
     void ExpectBlock(const Tokens& t);
     void Start();
-    void Call(const std::string& entry);
+    void Call(const std::string& entry, const Tokens& t = {});
     void Stop();
     void Tick();
     void Update();
@@ -150,7 +153,7 @@ class Runner {
     std::unique_ptr<SimHost> host_;
     std::unique_ptr<PendantThread> pendant_;
     PluginApi api_;
-    ImportPatch patch_;
+    ImportPatch patch_, heapPatch_;
     std::string profile_;
     bool installed_ = false, started_ = false, stopped_ = false, realtime_ = false;
     HWND pluginWindow_ = nullptr;
@@ -158,6 +161,8 @@ class Runner {
     int ticks_ = 0, expectations_ = 0;
     DWORD cycleMs_ = 10;
     std::vector<std::string> failures_;
+    ProcessCounters mark_;
+    bool marked_ = false;
 };
 
 void Runner::Fail(const std::string& what) {
@@ -263,7 +268,7 @@ void Runner::RunFor(Micros span) {
     Settle(end);
 }
 
-void Runner::Call(const std::string& entry) {
+void Runner::Call(const std::string& entry, const Tokens& t) {
     Trace& trace = TheTrace();
     if (entry == "install-callbacks") {
         trace.Line("> SetDoButton, SetSetDRO, SetGetDRO, SetGetLED, SetSetLED, SetCode");
@@ -305,7 +310,11 @@ void Runner::Call(const std::string& entry) {
         Stop();
         return;
     } else if (entry == "Config") {
-        throw BadLine{"Config shows a modal dialog, which a scenario cannot close"};
+        // The dialog is modal: a second thread closes it as Esc (or Enter) would.
+        const bool ok = std::find(t.begin(), t.end(), "ok") != t.end();
+        trace.Line(ok ? "> Config (closed with OK)" : "> Config (closed with Esc)");
+        if (RunClosingDialog(api_.Config, L"Configuration", ok ? IDOK : IDCANCEL) == 0)
+            trace.Line("~ no Configuration dialog appeared");
     } else {
         static const char* const kEmpty[] = {"DoDwell", "Reset", "JogOn", "JogOff",
                                              "Purge",   "Probe", "Home"};
@@ -555,6 +564,116 @@ void Runner::Repeat(const Tokens& t) {
     cursor_ = last;
 }
 
+// "soak DEVICE TICKS [seed=N] [rest=K] [selectors=any|resting]": TICKS polls
+// of random input (see RandomPendant), each followed by 25 ms of host cycles
+// and its tick, watched by the host's side of jogs and removals; then K
+// polls of rest. The trace of the run is only watched, not kept.
+void Runner::Soak(const Tokens& t) {
+    const std::string& device = Arg(t, 1);
+    if (Device(device) < 0) throw BadLine{"no device " + device};
+    if (realtime_ || !started_) throw BadLine{"soak runs in stepped mode after start"};
+    const long ticks = Integer(Arg(t, 2), 10);
+    const long seed = Integer(Option(t, 3, "seed", "1"), 10);
+    const int restLimit = static_cast<int>(Integer(Option(t, 3, "rest", "8"), 10));
+    const std::string selectors = Option(t, 3, "selectors", "any");
+    if (selectors != "any" && selectors != "resting") throw BadLine{"selectors=any or resting"};
+    RandomPendant pendant(device, static_cast<uint32_t>(seed), selectors == "resting");
+    const hk4::Host& host = host_->view();
+    JogWatch watch([&host](int a) { return host.read(hk4::fields::JogStop.at(a)) == 1; },
+                   [this, &host](int a) {
+                       if (host.read(hk4::fields::JogStart.at(a)) != 1) return false;
+                       host_->SetField(Format("JogStart[%d]", a), 0);
+                       return true;
+                   });
+    struct Sink {
+        explicit Sink(JogWatch& w) {
+            TheTrace().SetSink([&w](const std::string& line) { w.Line(line); });
+        }
+        ~Sink() { TheTrace().SetSink(nullptr); }
+    } sink(watch);
+    const std::size_t line = cursor_;
+    const std::size_t d = static_cast<std::size_t>(Device(device));
+    auto play = [&](const std::vector<std::string>& lines) {
+        for (const std::string& l : lines) {
+            const Tokens words = Tokenize(l);
+            if (words[1] == "plug" || words[1] == "unplug") {
+                if (words[1] == "unplug") watch.Removed();
+                DeviceCommand(d, words, 1, -1);  // reaches the windows at once
+            } else {
+                Guard g(model_->lock);  // nothing for the windows: no dispatch
+                DeviceAction(d, words, 1)();
+            }
+        }
+    };
+    // Each poll's changes go out in one report; the host cycles and the tick
+    // of the poll follow in time order, as in "run".
+    Execute(Tokenize(device + " reports off"));
+    int rested = 0;
+    for (long i = 0; i < ticks; ++i) {
+        play(pendant.Step());
+        rested = pendant.wheelMoved() ? 0 : rested + 1;
+        RunFor(25 * kMs);
+        watch.Rested(rested, restLimit);
+    }
+    play(pendant.Rest());
+    RunFor(restLimit * 25 * kMs);
+    watch.Finish(rested + restLimit);
+    Execute(Tokenize(device + " reports on-change"));
+    cursor_ = line;
+    TheTrace().SetSink(nullptr);
+    TheTrace().Line(watch.Summary());
+    if (watch.jogs == 0) Fail("no continuous jog started: the soak exercised too little");
+    for (const std::string& f : watch.failures) Fail(f);
+    if (watch.failureCount > static_cast<int>(watch.failures.size()))
+        Fail(Format("... and %d more",
+                    watch.failureCount - static_cast<int>(watch.failures.size())));
+}
+
+// "counters mark" and "counters check [handles=N] [private-kb=N] [gdi=N]
+// [user=N]": the growth of the process's own counters since the mark, each
+// within its tolerance (default 0). The figures are notes: they vary with the
+// system, only the check is stable.
+void Runner::Counters(const Tokens& t) {
+    const ProcessCounters now = ReadProcessCounters();
+    const std::string& what = Arg(t, 1);
+    if (what == "mark") {
+        mark_ = now;
+        marked_ = true;
+        const std::string how =
+            now.how.empty() ? "" : " (" + now.how.substr(now.how[0] == ',' ? 2 : 1) + ")";
+        TheTrace().Line(
+            Format("# counters: handles=%lu private=%lu KB gdi=%lu user=%lu "
+                   "plugin-blocks=%lld plugin-bytes=%lld%s",
+                   static_cast<unsigned long>(now.handles),
+                   static_cast<unsigned long>(now.privateBytes / 1024),
+                   static_cast<unsigned long>(now.gdi), static_cast<unsigned long>(now.user),
+                   now.heapBlocks, now.heapBytes, how.c_str()));
+        return;
+    }
+    if (what != "check" || !marked_) throw BadLine{"counters mark, then counters check"};
+    struct Growth {
+        const char* name;
+        long long grown;
+    } growth[] = {
+        {"handles", static_cast<long long>(now.handles) - mark_.handles},
+        {"private-kb",
+         (static_cast<long long>(now.privateBytes) - static_cast<long long>(mark_.privateBytes)) /
+             1024},
+        {"gdi", static_cast<long long>(now.gdi) - mark_.gdi},
+        {"user", static_cast<long long>(now.user) - mark_.user},
+        {"plugin-blocks", now.heapBlocks - mark_.heapBlocks},
+        {"plugin-bytes", now.heapBytes - mark_.heapBytes},
+    };
+    std::string note = "# counters grew:";
+    for (const Growth& g : growth) {
+        const long long allowed = Integer(Option(t, 2, g.name, "0"), 10);
+        note += Format(" %s %+lld", g.name, g.grown);
+        if (g.grown > allowed)
+            Fail(Format("%s grew by %lld, more than the %lld allowed", g.name, g.grown, allowed));
+    }
+    TheTrace().Line(note);
+}
+
 void Runner::Execute(const Tokens& t) {
     const std::string& cmd = t[0];
     if (cmd == "mode" || cmd == "requires") return;  // read before the run
@@ -587,9 +706,9 @@ void Runner::Execute(const Tokens& t) {
     } else if (cmd == "device") {
         const std::string& name = Arg(t, 1);
         if (Device(name) >= 0) throw BadLine{"device " + name + " exists already"};
-        static const char* const kReserved[] = {"device", "at",   "tick",   "update",
-                                                "run",    "wait", "expect", "start",
-                                                "stop",   "call", "check",  "repeat"};
+        static const char* const kReserved[] = {"device", "at",     "tick",  "update",  "run",
+                                                "wait",   "expect", "start", "stop",    "call",
+                                                "check",  "repeat", "soak",  "counters"};
         for (const char* r : kReserved)
             if (name == r) throw BadLine{"a device cannot be called " + name};
         const uint16_t vid = static_cast<uint16_t>(Integer(Option(t, 2, "vid", "0x04D8"), 16));
@@ -610,7 +729,7 @@ void Runner::Execute(const Tokens& t) {
     } else if (cmd == "start") {
         Start();
     } else if (cmd == "call") {
-        Call(Arg(t, 1));
+        Call(Arg(t, 1), t);
     } else if (cmd == "stop") {
         Stop();
     } else if (cmd == "tick") {
@@ -627,7 +746,11 @@ void Runner::Execute(const Tokens& t) {
     } else if (cmd == "run") {
         RunFor(Millis(Arg(t, 1)));
     } else if (cmd == "check") {
-        if (Arg(t, 1) != "handles") throw BadLine{"check handles"};
+        if (Arg(t, 1) == "profile") {
+            TheTrace().Line(ProfileSummary(profile_));
+            return;
+        }
+        if (Arg(t, 1) != "handles") throw BadLine{"check handles or check profile"};
         Guard g(model_->lock);
         TheTrace().Line(model_->OpenSummary());
     } else if (cmd == "say") {
@@ -638,6 +761,10 @@ void Runner::Execute(const Tokens& t) {
         ExpectBlock(t);
     } else if (cmd == "repeat") {
         Repeat(t);
+    } else if (cmd == "soak") {
+        Soak(t);
+    } else if (cmd == "counters") {
+        Counters(t);
     } else if (cmd == "at") {
         const std::string& when = Arg(t, 1);
         Micros at;
@@ -719,6 +846,7 @@ int Runner::Run() {
             model_->Error("the plug-in imports " + f.module + " " + f.function +
                           ", which the virtual pendant does not model");
     patch_.Apply(api_.module, DeviceRedirects());
+    heapPatch_.Apply(api_.module, HeapRedirects());
     trace.Line(std::string("# ") + (realtime_ ? "real-time" : "stepped") + " run of " + file_);
     if (realtime_) pendant_ = std::make_unique<PendantThread>(*model_);
 
@@ -736,6 +864,7 @@ int Runner::Run() {
     if (status != kScenarioInvalid && started_ && !stopped_) Stop();
     pendant_.reset();
     patch_.Restore();
+    heapPatch_.Restore();
     SetBeforeSystemCall(nullptr);
     host_.reset();
     api_.Unload();

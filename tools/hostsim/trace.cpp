@@ -6,6 +6,10 @@ namespace hostsim {
 
 void Trace::Line(const std::string& text) {
     if (!enabled_) return;
+    if (sink_) {
+        sink_(text);
+        if (text.compare(0, 6, "error:") != 0) return;
+    }
     std::lock_guard<std::mutex> guard(mutex_);
     lines_.push_back(text);
     if (echo_) {

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -28,12 +29,17 @@ class Trace {
     // A disabled trace keeps nothing (the bench runs without it).
     void SetEnabled(bool on) { enabled_ = on; }
     bool Enabled() const { return enabled_; }
+    // While a sink is set, lines go to it instead of being kept and echoed
+    // (a soak of a hundred thousand ticks watches its trace this way);
+    // faults ("error:") are kept all the same.
+    void SetSink(std::function<void(const std::string&)> sink) { sink_ = std::move(sink); }
 
   private:
     mutable std::mutex mutex_;
     std::vector<std::string> lines_;
     std::FILE* echo_ = nullptr;
     bool enabled_ = true;
+    std::function<void(const std::string&)> sink_;
 };
 
 Trace& TheTrace();

@@ -1,0 +1,334 @@
+#include "hostsim/soak.h"
+
+#include <psapi.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <mutex>
+#include <unordered_map>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "hostsim/trace.h"
+
+namespace hostsim {
+
+uint32_t RandomPendant::Next() {  // xorshift32: the same sequence everywhere
+    state_ ^= state_ << 13;
+    state_ ^= state_ >> 17;
+    state_ ^= state_ << 5;
+    return state_;
+}
+
+std::vector<std::string> RandomPendant::Step() {
+    std::vector<std::string> lines, controls;
+    const std::string d = device_ + " ";
+    if (away_ > 0 && --away_ == 0) lines.push_back(d + "plug");
+    if (away_ == 0 && Chance(10)) {  // 1 in 100 polls
+        lines.push_back(d + "unplug");
+        away_ = 1 + Below(4);
+        ++removals_;
+    }
+    // The selectors and the inhibit switch move while the wheel turns too,
+    // unless only a resting wheel may see them move.
+    if (!calmSelectors_ || rested_ >= 8) {
+        if (Chance(50)) controls.push_back("function " + std::to_string(1 + Below(6)));
+        if (Chance(40)) controls.push_back("axis " + std::to_string(Below(6)));  // 0 is OFF
+        if (Chance(20))
+            controls.push_back(std::string("inhibit ") + ((inhibit_ = !inhibit_) ? "on" : "off"));
+    }
+    if (Chance(30))
+        controls.push_back(std::string("button ") + ((button_ = !button_) ? "down" : "up"));
+    // The wheel turns in bursts of 1 to 40 polls, one rest of 1 to 15 polls
+    // after each; now and then it turns back within a burst. The speed byte
+    // follows the wheel: 0 once it rests.
+    moved_ = false;
+    if (burst_ > 0) {
+        --burst_;
+        if (Chance(50)) direction_ = -direction_;
+        const int steps = 1 + Below(Chance(100) ? 60 : 8);
+        controls.push_back(std::string("wheel ") + (direction_ > 0 ? "+" : "-") +
+                           std::to_string(steps));
+        controls.push_back("speed " + std::to_string(1 + Below(255)));
+        moved_ = speed_ = true;
+        rested_ = 0;
+        if (burst_ == 0) burst_ = -(1 + Below(15));
+    } else {
+        if (speed_) controls.push_back("speed 0");
+        speed_ = false;
+        ++rested_;
+        if (burst_ < 0 && ++burst_ == 0) {
+            burst_ = 1 + Below(40);
+            direction_ = Chance(500) ? 1 : -1;
+        }
+    }
+    // All of a poll's changes go out in one report, as the pendant sends them.
+    for (const std::string& c : controls) lines.push_back(d + c);
+    if (!controls.empty()) lines.push_back(d + "report");
+    return lines;
+}
+
+std::vector<std::string> RandomPendant::Rest() {
+    std::vector<std::string> lines;
+    if (away_ > 0) lines.push_back(device_ + " plug");
+    if (speed_) lines.push_back(device_ + " speed 0");
+    if (speed_) lines.push_back(device_ + " report");
+    speed_ = moved_ = false;
+    burst_ = away_ = 0;
+    return lines;
+}
+
+void JogWatch::Failure(const std::string& what) {
+    ++failureCount;
+    if (failures.size() < 10) failures.push_back(what);
+}
+
+void JogWatch::Line(const std::string& line) {
+    if (line.compare(0, 7, "~ tick ") == 0) {
+        tick_ = std::atoi(line.c_str() + 7);
+        ++ticks;
+        if (removalOpen_ && removalEndjogs_ != 1)
+            Failure(Format("the removal before tick %d was followed by %d \"ENDJOG\"", tick_,
+                           removalEndjogs_));
+        removalOpen_ = false;
+    } else if (line == "< Code \"ENDJOG\"") {
+        ++endjogs;
+        ++removalEndjogs_;
+        runningAxes_ = 0;
+    } else if (line == "< Code \"DOJOG\"") {
+        if (!Running()) startedAt_ = tick_, reported_ = false;
+        ++jogs;
+        for (int a = 0; a < 6; ++a)
+            if (takeStart_(a) && !stopped_(a)) runningAxes_ |= 1u << a;
+    } else if (line.compare(0, 16, "< write JogStop[") == 0 && line.size() > 16) {
+        const int a = line[16] - '0';
+        if (a >= 0 && a < 6 && line.compare(line.size() - 4, 4, " = 1") == 0)
+            runningAxes_ &= ~(1u << a);
+    }
+}
+
+void JogWatch::Removed() {
+    ++removals;
+    removalOpen_ = true;
+    removalEndjogs_ = 0;
+}
+
+void JogWatch::Rested(int restTicks, int limit) {
+    if (!Running() || reported_ || restTicks < limit) return;
+    reported_ = true;
+    std::string axes;
+    for (int a = 0; a < 6; ++a)
+        if (runningAxes_ & (1u << a)) axes += "XYZABC"[a];
+    Failure(
+        Format("tick %d: the jog of %s started at tick %d still runs after the wheel rested "
+               "%d ticks",
+               tick_, axes.c_str(), startedAt_, restTicks));
+}
+
+void JogWatch::Finish(int restTicks) {
+    if (removalOpen_) Failure("the last removal was never followed by a tick");
+    Rested(restTicks, 0);
+}
+
+std::string JogWatch::Summary() const {
+    return Format("~ soak: %d ticks, %d removals, %d \"DOJOG\", %d \"ENDJOG\", %d failures", ticks,
+                  removals, jogs, endjogs, failureCount);
+}
+
+namespace {
+
+// Wine's GetProcessHandleCount, PrivateUsage and GetGuiResources report 0;
+// there the counters are taken by hand, in ways that work on Windows too.
+DWORD ProbedHandles() {
+    DWORD count = 0, flags = 0;
+    for (ULONG_PTR v = 4, misses = 0; misses < 1024; v += 4) {
+        if (GetHandleInformation(reinterpret_cast<HANDLE>(v), &flags))
+            ++count, misses = 0;
+        else
+            ++misses;
+    }
+    return count;
+}
+
+SIZE_T CommittedPrivateBytes() {
+    SIZE_T sum = 0;
+    MEMORY_BASIC_INFORMATION mi{};
+    for (const char* p = nullptr; VirtualQuery(p, &mi, sizeof mi) == sizeof mi;
+         p = static_cast<const char*>(mi.BaseAddress) + mi.RegionSize) {
+        if (mi.State == MEM_COMMIT && mi.Type == MEM_PRIVATE) sum += mi.RegionSize;
+    }
+    return sum;
+}
+
+BOOL CALLBACK CountWindow(HWND window, LPARAM count) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process != GetCurrentProcessId()) return TRUE;
+    ++*reinterpret_cast<DWORD*>(count);
+    EnumChildWindows(window, CountWindow, count);  // grandchildren come with it
+    return TRUE;
+}
+
+std::mutex g_heapLock;
+std::unordered_map<std::uintptr_t, std::size_t> g_heapBlocks;  // the plug-in's, by address
+long long g_heapBytes = 0;
+
+void Allocated(void* p, std::size_t size) {
+    if (!p) return;
+    std::lock_guard<std::mutex> g(g_heapLock);
+    g_heapBlocks[reinterpret_cast<std::uintptr_t>(p)] = size;
+    g_heapBytes += static_cast<long long>(size);
+}
+
+// By address only: the block may be gone already (realloc).
+void Freed(std::uintptr_t p) {
+    std::lock_guard<std::mutex> g(g_heapLock);
+    auto it = g_heapBlocks.find(p);
+    if (it == g_heapBlocks.end()) return;  // allocated before the count began
+    g_heapBytes -= static_cast<long long>(it->second);
+    g_heapBlocks.erase(it);
+}
+
+void* __cdecl Hook_malloc(std::size_t size) {
+    void* p = std::malloc(size);
+    Allocated(p, size);
+    return p;
+}
+
+void* __cdecl Hook_calloc(std::size_t n, std::size_t size) {
+    void* p = std::calloc(n, size);
+    Allocated(p, n * size);
+    return p;
+}
+
+void* __cdecl Hook_realloc(void* old, std::size_t size) {
+    const auto was = reinterpret_cast<std::uintptr_t>(old);
+    void* p = std::realloc(old, size);
+    if (p || size == 0) {
+        if (was) Freed(was);
+        Allocated(p, size);
+    }
+    return p;
+}
+
+void __cdecl Hook_free(void* p) {
+    if (p) Freed(reinterpret_cast<std::uintptr_t>(p));
+    std::free(p);
+}
+
+}  // namespace
+
+std::vector<Redirect> HeapRedirects() {
+    return {{"malloc", reinterpret_cast<void*>(Hook_malloc)},
+            {"calloc", reinterpret_cast<void*>(Hook_calloc)},
+            {"realloc", reinterpret_cast<void*>(Hook_realloc)},
+            {"free", reinterpret_cast<void*>(Hook_free)}};
+}
+
+ProcessCounters ReadProcessCounters() {
+    ProcessCounters c;
+    {
+        std::lock_guard<std::mutex> g(g_heapLock);
+        c.heapBlocks = static_cast<long long>(g_heapBlocks.size());
+        c.heapBytes = g_heapBytes;
+    }
+    const HANDLE self = GetCurrentProcess();
+    if (!GetProcessHandleCount(self, &c.handles) || c.handles == 0) {
+        c.handles = ProbedHandles();
+        c.how += " handles probed";
+    }
+    PROCESS_MEMORY_COUNTERS_EX memory{};
+    memory.cb = sizeof memory;
+    if (GetProcessMemoryInfo(self, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory),
+                             sizeof memory))
+        c.privateBytes = memory.PrivateUsage;
+    if (c.privateBytes == 0) {
+        c.privateBytes = CommittedPrivateBytes();
+        c.how += ", memory walked";
+    }
+    c.gdi = GetGuiResources(self, GR_GDIOBJECTS);
+    if (c.gdi == 0) c.how += ", GDI not counted";
+    c.user = GetGuiResources(self, GR_USEROBJECTS);
+    if (c.user == 0) {
+        EnumWindows(CountWindow, reinterpret_cast<LPARAM>(&c.user));
+        c.how += ", USER as windows";
+    }
+    return c;
+}
+
+std::string ProfileSummary(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return "~ profile: no file";
+    std::stringstream text;
+    text << in.rdbuf();
+    const std::string xml = text.str();
+    std::string out = "~ profile:";
+    for (const char* key : {"DelaySteps", "PercentTime", "StepJogRate", "Vel"}) {
+        const std::string open = std::string("<") + key + ">";
+        const std::string close = std::string("</") + key + ">";
+        const std::size_t at = xml.find(open);
+        const std::size_t end = at == std::string::npos ? at : xml.find(close, at);
+        if (end == std::string::npos) {
+            out += std::string(" ") + key + " missing";
+            continue;
+        }
+        if (xml.find(open, at + 1) != std::string::npos) {
+            out += std::string(" ") + key + " twice";
+            continue;
+        }
+        const std::string value = xml.substr(at + open.size(), end - at - open.size());
+        char* stop = nullptr;
+        const long v = std::strtol(value.c_str(), &stop, 10);
+        if (value.empty() || *stop != '\0')
+            out += std::string(" ") + key + "=" + Quote(value.c_str()) + " (not a number)";
+        else
+            out += Format(" %s=%ld", key, v);
+    }
+    return out;
+}
+
+namespace {
+
+struct DialogSearch {
+    const wchar_t* caption;
+    HWND found;
+};
+
+BOOL CALLBACK FindDialog(HWND w, LPARAM p) {
+    auto* s = reinterpret_cast<DialogSearch*>(p);
+    // Not GetWindowText: that would send a message to the host thread, which
+    // may be waiting for this thread.
+    wchar_t text[64] = {};
+    InternalGetWindowText(w, text, 64);
+    if (IsWindowVisible(w) && lstrcmpW(text, s->caption) == 0) s->found = w;
+    return s->found == nullptr;
+}
+
+}  // namespace
+
+int RunClosingDialog(const std::function<void()>& entry, const wchar_t* caption, WORD command) {
+    const DWORD owner = GetCurrentThreadId();
+    std::atomic<bool> returned{false};
+    std::atomic<int> closed{0};
+    std::thread closer([&] {
+        HWND last = nullptr;
+        while (!returned) {
+            DialogSearch s{caption, nullptr};
+            EnumThreadWindows(owner, FindDialog, reinterpret_cast<LPARAM>(&s));
+            if (s.found && s.found != last) {
+                PostMessageA(s.found, WM_COMMAND, MAKEWPARAM(command, BN_CLICKED), 0);
+                last = s.found;
+                ++closed;
+            }
+            Sleep(1);
+        }
+    });
+    entry();
+    returned = true;
+    closer.join();
+    return closed;
+}
+
+}  // namespace hostsim
