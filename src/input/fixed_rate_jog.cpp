@@ -35,7 +35,7 @@ void FixedRateJog(JogState& state, const PollInput& in, TickShared& shared, Plug
     state.SpeedCopy = in.Speed;
 
     if (in.Direction != state.LastDirection) {
-        EndJog(host, in.AxisIndex);
+        EndJog(state, host, in.AxisIndex);
         state.DelayAccumulator = 0;
         state.LastDirection = in.Direction;
         return;
@@ -65,7 +65,7 @@ void FixedRateJog(JogState& state, const PollInput& in, TickShared& shared, Plug
     for (int32_t slot : state.RestRing) recentSteps += slot;
     if (recentSteps == 0) {
         host.DoButton(kButtonAxisBase + in.AxisIndex);
-        EndJog(host, in.AxisIndex);
+        EndJog(state, host, in.AxisIndex);
         return;
     }
     if (!HostMotionIdle(host)) return;
@@ -74,9 +74,9 @@ void FixedRateJog(JogState& state, const PollInput& in, TickShared& shared, Plug
                             static_cast<double>(host.read(fields::AxisFullRate.at(in.AxisIndex))) /
                             100.0;
     if (state.SpeedCopy != 0)
-        StartJog(host, in.AxisIndex, in.Direction, velocity);
+        StartJog(state, host, in.AxisIndex, in.Direction, velocity);
     else
-        EndJog(host, in.AxisIndex);
+        EndJog(state, host, in.AxisIndex);
     state.LastDirection = in.Direction;
 }
 

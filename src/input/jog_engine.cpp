@@ -1,10 +1,12 @@
 #include "input/jog_engine.h"
 
 #include "input/jog_modes.h"
+#include "input/jog_record.h"
 
 namespace hk4 {
 
 void JogEngine::WheelOperation(const PollInput& in, TickShared& shared, PluginState& plugin) {
+    EndAbandonedJog(state_, plugin.host, in);
     if (in.JogInhibit) return;
     if (plugin.host.read(fields::MotionBusy) != 0) return;
     switch (in.WheelMode) {

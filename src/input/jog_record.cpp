@@ -17,23 +17,32 @@ int32_t JogVelocityFromDouble(double velocity) {
     return static_cast<int32_t>(velocity);  // truncates toward zero
 }
 
-void StartJog(const Host& host, int32_t axis, int32_t direction, double velocity) {
+void StartJog(JogState& state, const Host& host, int32_t axis, int32_t direction, double velocity) {
     host.write(fields::JogDirection.at(axis), direction);
     host.write(fields::JogVelocity.at(axis), JogVelocityFromDouble(velocity));
     host.write(fields::JogParam.at(axis), host.read(fields::AxisJogParam.at(axis)));
     host.write(fields::JogFullRate.at(axis), host.read(fields::AxisFullRate.at(axis)));
     host.write(fields::JogStop.at(axis), uint8_t{0});
     host.write(fields::JogStart.at(axis), uint8_t{1});
+    state.JoggingAxis = axis;
     host.Code("DOJOG");
 }
 
-void EndJog(const Host& host, int32_t axis) {
-    StopJogFlag(host, axis);
+void EndJog(JogState& state, const Host& host, int32_t axis) {
+    StopJogFlag(state, host, axis);
     host.Code("ENDJOG");
 }
 
-void StopJogFlag(const Host& host, int32_t axis) {
+void StopJogFlag(JogState& state, const Host& host, int32_t axis) {
     host.write(fields::JogStop.at(axis), uint8_t{1});
+    if (state.JoggingAxis == axis) state.JoggingAxis = kNoAxis;
+}
+
+void EndAbandonedJog(JogState& state, const Host& host, const PollInput& in) {
+    if (state.JoggingAxis == kNoAxis) return;
+    const bool continuous = in.WheelMode == kSpeedFollowingJog || in.WheelMode == kFixedRateJog;
+    if (in.JogInhibit || !continuous || in.AxisIndex != state.JoggingAxis)
+        EndJog(state, host, state.JoggingAxis);
 }
 
 }  // namespace hk4

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "input/jog_state.h"
 #include "plugin/host.h"
 
 namespace hk4 {
@@ -17,13 +18,20 @@ bool HostMotionIdle(const Host& host);
 int32_t JogVelocityFromDouble(double velocity);
 
 // Fills the axis's jog record (direction, velocity, parameter, full rate,
-// stop 0, start 1, in this order) and sends "DOJOG".
-void StartJog(const Host& host, int32_t axis, int32_t direction, double velocity);
+// stop 0, start 1, in this order) and sends "DOJOG". The state remembers
+// the axis as jogging until its jog is stopped.
+void StartJog(JogState& state, const Host& host, int32_t axis, int32_t direction, double velocity);
 
 // Sets the axis's stop flag and sends "ENDJOG".
-void EndJog(const Host& host, int32_t axis);
+void EndJog(JogState& state, const Host& host, int32_t axis);
 
 // Sets the axis's stop flag only.
-void StopJogFlag(const Host& host, int32_t axis);
+void StopJogFlag(JogState& state, const Host& host, int32_t axis);
+
+// A continuous jog started by the wheel must not outlive what started it:
+// when the inhibit switch is set, the function selector leaves the
+// continuous functions, or another axis is selected while it runs, the
+// running jog is stopped and ended at once.
+void EndAbandonedJog(JogState& state, const Host& host, const PollInput& in);
 
 }  // namespace hk4

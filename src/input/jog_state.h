@@ -36,6 +36,7 @@ struct OverrideSnapshot {
 inline constexpr int kSpeedRingSlots = 4;  // speed-following jog: steps of the last four polls
 inline constexpr int kRestRingSlots = 3;   // fixed-rate jog: its rest window, in polls
 inline constexpr int kSpeedHistorySize = 10;
+inline constexpr int32_t kNoAxis = -1;
 
 struct JogState {
     OverrideSnapshot Snapshot;
@@ -49,6 +50,10 @@ struct JogState {
     int32_t SpeedRingIndex = 0;
     int32_t RestRing[kRestRingSlots] = {};
     int32_t RestRingIndex = 0;
+
+    // The axis of the continuous jog this engine started and has not yet
+    // stopped, or kNoAxis.
+    int32_t JoggingAxis = kNoAxis;
 
     double SpeedHistory[kSpeedHistorySize] = {};  // oldest first
     double WeightedSpeed = 0.0;

@@ -44,13 +44,13 @@ void SpeedFollowingJog(JogState& state, const PollInput& in, PluginState& plugin
     int32_t recentSteps = 0;
     for (int32_t slot : state.SpeedRing) recentSteps += slot;
     if (recentSteps == 0) {  // no wheel step in the last four polls
-        EndJog(host, in.AxisIndex);
+        EndJog(state, host, in.AxisIndex);
         return;
     }
 
     if (in.Direction != state.LastDirection) {
         // Stop at once and let the host settle; no "ENDJOG" on this path.
-        StopJogFlag(host, in.AxisIndex);
+        StopJogFlag(state, host, in.AxisIndex);
         ClearHistory(state);
         counters.ReverseSettle = 0;
         state.LastDirection = in.Direction;
@@ -74,9 +74,9 @@ void SpeedFollowingJog(JogState& state, const PollInput& in, PluginState& plugin
     const double velocity =
         static_cast<double>(host.read(fields::AxisFullRate.at(in.AxisIndex))) * fraction;
     if (state.SpeedCopy != 0)
-        StartJog(host, in.AxisIndex, in.Direction, velocity);
+        StartJog(state, host, in.AxisIndex, in.Direction, velocity);
     else
-        EndJog(host, in.AxisIndex);
+        EndJog(state, host, in.AxisIndex);
     state.LastDirection = in.Direction;
 }
 

@@ -2,6 +2,7 @@
 // rate, the jog record, start delay, rest, and reversal.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -313,6 +314,59 @@ TEST(FixedRateJog, TabTicksAndSwitchAndAccumulator) {
         FixedRateJog(state, in, shared, host.plugin);
         EXPECT_EQ(host.TakeLog(), Log{"Code DOJOG"});
         EXPECT_EQ(state.DelayAccumulator, 400);  // past 30000: restarts at 400
+    }
+}
+
+}  // namespace
+}  // namespace hk4
+
+namespace hk4 {
+namespace {
+
+// A continuous jog never outlives what started it: the inhibit switch, a
+// step or DRO function, or another axis ends it at once. Moving between the
+// two continuous functions on the same axis leaves it to them.
+TEST(ContinuousJog, EndsWhenInhibitFunctionOrAxisLeavesIt) {
+    struct Case {
+        const char* what;
+        int startFunction;
+        int axisByte, function, steps, speed;  // the poll that changes something
+        Log expected;
+        bool xStopped;
+    };
+    const Case cases[] = {
+        {"inhibit on, speed-following", 2, 0x11, 2, 2, 60, {"Code ENDJOG"}, true},
+        {"inhibit on, fixed-rate", 3, 0x11, 3, 2, 60, {"Code ENDJOG"}, true},
+        {"step function", 2, 0x01, 1, 0, 0, {"DoButton 334", "Code ENDJOG"}, true},
+        {"jog-rate function", 3, 0x01, 4, 0, 0, {"DoButton 334", "Code ENDJOG"}, true},
+        {"axis Y", 2, 0x02, 2, 0, 0, {"DoButton 334", "Code ENDJOG"}, true},
+        // The wheel keeps turning: the fixed-rate jog takes over the axis.
+        {"speed-following to fixed-rate", 2, 0x01, 3, 2, 60, {"DoButton 334", "Code DOJOG"}, false},
+    };
+    for (const Case& c : cases) {
+        JogRig rig(c.startFunction, 0);
+        rig.host.settings().DelaySteps = 0;
+        Log started;
+        for (int i = 0; i < 3; ++i) {
+            Log log = rig.Turn(2, 60);
+            started.insert(started.end(), log.begin(), log.end());
+        }
+        ASSERT_NE(std::find(started.begin(), started.end(), "Code DOJOG"), started.end()) << c.what;
+        ASSERT_EQ(ReadRecord(rig.host.host(), 0).stop, 0) << c.what;
+
+        rig.counter = (rig.counter + c.steps) % 256;
+        rig.Poll(Report(rig.counter, c.speed, c.axisByte, c.function));
+        const Log log = rig.host.TakeLog();
+        ASSERT_GE(log.size(), c.expected.size()) << c.what;
+        EXPECT_EQ(Log(log.begin(), log.begin() + c.expected.size()), c.expected) << c.what;
+        EXPECT_EQ(ReadRecord(rig.host.host(), 0).stop, c.xStopped ? 1 : 0) << c.what;
+        if (c.xStopped) {  // ended once, not again on the next poll
+            rig.Poll(Report(rig.counter, 0, c.axisByte, c.function));
+            const Log again = rig.host.TakeLog();
+            EXPECT_EQ(std::count(again.begin(), again.end(), "Code ENDJOG"),
+                      c.axisByte == 0x02 ? 1 : 0)
+                << c.what;  // on Y the resting wheel ends Y's own (never started) jog
+        }
     }
 }
 
