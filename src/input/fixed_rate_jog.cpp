@@ -73,11 +73,7 @@ void FixedRateJog(JogState& state, const PollInput& in, TickShared& shared, Plug
     const double velocity = host.GetDRO(kDroJogRate) *
                             static_cast<double>(host.read(fields::AxisFullRate.at(in.AxisIndex))) /
                             100.0;
-    if (state.SpeedCopy != 0)
-        StartJog(state, host, in.AxisIndex, in.Direction, velocity);
-    else
-        EndJog(state, host, in.AxisIndex);
-    state.LastDirection = in.Direction;
+    DriveContinuousJog(state, host, in, velocity);
 }
 
 }  // namespace hk4

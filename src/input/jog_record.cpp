@@ -28,6 +28,14 @@ void StartJog(JogState& state, const Host& host, int32_t axis, int32_t direction
     host.Code("DOJOG");
 }
 
+void DriveContinuousJog(JogState& state, const Host& host, const PollInput& in, double velocity) {
+    if (state.SpeedCopy != 0)
+        StartJog(state, host, in.AxisIndex, in.Direction, velocity);
+    else
+        EndJog(state, host, in.AxisIndex);
+    state.LastDirection = in.Direction;
+}
+
 void EndJog(JogState& state, const Host& host, int32_t axis) {
     StopJogFlag(state, host, axis);
     host.Code("ENDJOG");

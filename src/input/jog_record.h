@@ -22,6 +22,11 @@ int32_t JogVelocityFromDouble(double velocity);
 // the axis as jogging until its jog is stopped.
 void StartJog(JogState& state, const Host& host, int32_t axis, int32_t direction, double velocity);
 
+// The last step of both continuous jogs: with a non-zero speed byte the axis
+// runs at `velocity`, with a zero one its jog ends; the direction is then
+// the one last acted on.
+void DriveContinuousJog(JogState& state, const Host& host, const PollInput& in, double velocity);
+
 // Sets the axis's stop flag and sends "ENDJOG".
 void EndJog(JogState& state, const Host& host, int32_t axis);
 

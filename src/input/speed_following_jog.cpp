@@ -73,11 +73,7 @@ void SpeedFollowingJog(JogState& state, const PollInput& in, PluginState& plugin
 
     const double velocity =
         static_cast<double>(host.read(fields::AxisFullRate.at(in.AxisIndex))) * fraction;
-    if (state.SpeedCopy != 0)
-        StartJog(state, host, in.AxisIndex, in.Direction, velocity);
-    else
-        EndJog(state, host, in.AxisIndex);
-    state.LastDirection = in.Direction;
+    DriveContinuousJog(state, host, in, velocity);
 }
 
 }  // namespace hk4
