@@ -134,7 +134,7 @@ TEST(HostAccessor, AnyNonZeroLedByteReadsAsOn) {
 }
 
 TEST(DisplayName, FileNameWithoutDirectoryAndLastExtension) {
-    EXPECT_EQ(MakeDisplayName("C:\\Mach\\PlugIns\\HalvexK4.dll"),
+    EXPECT_EQ(MakeDisplayName("C:\\CncHost\\PlugIns\\HalvexK4.dll"),
               "HalvexK4 Pendant --Zentorin Ver 3.2.0");
     EXPECT_EQ(MakeDisplayName("C:\\x\\a.b.dll"), "a.b Pendant --Zentorin Ver 3.2.0");
     EXPECT_EQ(ModuleBaseName("C:/dir.v2/plugin"), "plugin");

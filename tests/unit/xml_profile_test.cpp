@@ -18,7 +18,7 @@ namespace {
 using hk4test::MemoryFiles;
 using hk4test::MemoryXmlDocument;
 
-constexpr const char* kPath = "C:\\Mach3\\profile.xml";
+constexpr const char* kPath = "C:\\CncHost\\profile.xml";
 const char* const S = kSection;
 
 // Runs one store over `before` (no file when empty optional) and returns the
@@ -109,8 +109,9 @@ TEST(XmlProfile, ReadsAndTheFileTheyLeaveBehind) {
          },
          "<profile><Halvex_K4_Pendant><Vel>1</Vel><Vel>2</Vel></Halvex_K4_Pendant>"
          "<Halvex_K4_Pendant><Vel>3</Vel><X>4</X></Halvex_K4_Pendant></profile>"},
-        {"a root with another name is kept", "<Mach3><Other/></Mach3>",
-         [](XmlProfile& p) { EXPECT_EQ(p.GetInt(S, "Vel", 2), 2); }, "<Mach3><Other/></Mach3>"},
+        {"a root with another name is kept", "<HostProfile><Other/></HostProfile>",
+         [](XmlProfile& p) { EXPECT_EQ(p.GetInt(S, "Vel", 2), 2); },
+         "<HostProfile><Other/></HostProfile>"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -157,15 +158,15 @@ TEST(XmlProfile, WritesAndTheDocumentLayout) {
          "<profile><Halvex_K4_Pendant><Vel>2</Vel><StepJogRate>100</StepJogRate>"
          "<PercentTime>3</PercentTime><DelaySteps>25</DelaySteps></Halvex_K4_Pendant>"
          "</profile>"},
-        {"the 32-bit bounds are written in full", "<Mach3/>",
+        {"the 32-bit bounds are written in full", "<HostProfile/>",
          [](XmlProfile& p) {
              p.SetInt(S, "Lo", INT32_MIN);
              p.SetInt(S, "Hi", INT32_MAX);
              EXPECT_EQ(p.GetInt(S, "Lo", 0), INT32_MIN);
              EXPECT_EQ(p.GetInt(S, "Hi", 0), INT32_MAX);
          },
-         "<Mach3><Halvex_K4_Pendant><Lo>-2147483648</Lo><Hi>2147483647</Hi>"
-         "</Halvex_K4_Pendant></Mach3>"},
+         "<HostProfile><Halvex_K4_Pendant><Lo>-2147483648</Lo><Hi>2147483647</Hi>"
+         "</Halvex_K4_Pendant></HostProfile>"},
         {"strings go in and come back as given", "<profile/>",
          [](XmlProfile& p) {
              EXPECT_TRUE(p.SetString(S, "Name", "a<b & c"));

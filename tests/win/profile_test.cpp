@@ -221,8 +221,9 @@ TEST(ProfileEntryPoints, StartUpKeepsTheHostsDocumentAndDropsEmptyValues) {
          "</Halvex_K4_Pendant></profile>",
          "<profile><Halvex_K4_Pendant><DelaySteps>9</DelaySteps></Halvex_K4_Pendant>"
          "</profile>"},
-        {"a root element with another name is kept", "<Mach3><Prefs><X>1</X></Prefs></Mach3>",
-         "<Mach3><Prefs><X>1</X></Prefs></Mach3>"},
+        {"a root element with another name is kept",
+         "<HostProfile><Prefs><X>1</X></Prefs></HostProfile>",
+         "<HostProfile><Prefs><X>1</X></Prefs></HostProfile>"},
         {"an empty file is replaced like a missing one", "", "<profile/>"},
     };
     for (const Case& c : cases) {
@@ -308,9 +309,9 @@ TEST_F(ProfileStore, StartUpValuesComeFromTheProfileOrTheDefaults) {
          "<PercentTime>0</PercentTime><DelaySteps>-3</DelaySteps></Halvex_K4_Pendant></profile>",
          {4, 250, -3, 0}},
         {"numbers as the host's profile may hold them",
-         "<Mach3>\r\n <Halvex_K4_Pendant>\r\n  <StepJogRate>  42abc</StepJogRate>\r\n"
+         "<HostProfile>\r\n <Halvex_K4_Pendant>\r\n  <StepJogRate>  42abc</StepJogRate>\r\n"
          "  <DelaySteps>-7</DelaySteps>\r\n  <PercentTime>x</PercentTime>\r\n"
-         "  <Vel>65539</Vel>\r\n </Halvex_K4_Pendant>\r\n</Mach3>\r\n",
+         "  <Vel>65539</Vel>\r\n </Halvex_K4_Pendant>\r\n</HostProfile>\r\n",
          {3, 42, -7, 0}},
         {"beyond 32 bits saturates",
          "<profile><Halvex_K4_Pendant><StepJogRate>99999999999</StepJogRate>"
@@ -347,7 +348,7 @@ TEST_F(ProfileStore, WritesFollowTheDocumentLayout) {
     };
     const Case cases[] = {
         {"a new section goes last under a root of any name, holding its keys in order",
-         "<Mach3><Prefs/></Mach3>",
+         "<HostProfile><Prefs/></HostProfile>",
          [] {
              auto* p = hk4::Plugin().CurrentProfile;
              p->SetInt(hk4::kSection, "Vel", 2);
@@ -355,9 +356,9 @@ TEST_F(ProfileStore, WritesFollowTheDocumentLayout) {
              p->SetInt(hk4::kSection, "PercentTime", -3);
              p->SetInt(hk4::kSection, "DelaySteps", 25);
          },
-         "<Mach3><Prefs/><Halvex_K4_Pendant><Vel>2</Vel><StepJogRate>100</StepJogRate>"
+         "<HostProfile><Prefs/><Halvex_K4_Pendant><Vel>2</Vel><StepJogRate>100</StepJogRate>"
          "<PercentTime>-3</PercentTime><DelaySteps>25</DelaySteps></Halvex_K4_Pendant>"
-         "</Mach3>"},
+         "</HostProfile>"},
         {"of two same-named keys only the first is written",
          "<profile><Halvex_K4_Pendant><Vel>1</Vel><Vel>2</Vel></Halvex_K4_Pendant></profile>",
          [] { hk4::Plugin().CurrentProfile->SetInt(hk4::kSection, "Vel", 7); },
