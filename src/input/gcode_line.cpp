@@ -29,13 +29,7 @@ void GCodeLine::Append(char c) {
 void GCodeLine::AppendInt(int32_t value) {
     if (!ok_) return;
     const auto r = std::to_chars(text_ + length_, text_ + kCapacity, value);
-    if (r.ec != std::errc()) {
-        ok_ = false;
-        text_[length_] = '\0';
-        return;
-    }
-    length_ = static_cast<std::size_t>(r.ptr - text_);
-    text_[length_] = '\0';
+    Commit(r.ptr, r.ec == std::errc());
 }
 
 void GCodeLine::AppendFixed4(double value) {
@@ -44,12 +38,15 @@ void GCodeLine::AppendFixed4(double value) {
     // locale, including "-0.0000" for negative values that round to zero.
     const auto r =
         std::to_chars(text_ + length_, text_ + kCapacity, value, std::chars_format::fixed, 4);
-    if (r.ec != std::errc()) {
+    Commit(r.ptr, r.ec == std::errc());
+}
+
+void GCodeLine::Commit(const char* end, bool fitted) {
+    if (fitted) {
+        length_ = static_cast<std::size_t>(end - text_);
+    } else {
         ok_ = false;
-        text_[length_] = '\0';
-        return;
     }
-    length_ = static_cast<std::size_t>(r.ptr - text_);
     text_[length_] = '\0';
 }
 

@@ -31,6 +31,10 @@ class GCodeLine {
     void AppendFixed4(double value);  // as "%.4f"
 
   private:
+    // Takes the end of a conversion written at the end of the text; a
+    // conversion that did not fit marks the whole line as not formed.
+    void Commit(const char* end, bool fitted);
+
     char text_[kCapacity + 1] = {};
     std::size_t length_ = 0;
     bool ok_ = true;
