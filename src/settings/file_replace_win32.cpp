@@ -3,6 +3,9 @@
 #include <windows.h>
 
 #include <utility>
+#include <vector>
+
+#include "settings/file_replace_names.h"
 
 namespace hk4 {
 
@@ -23,32 +26,36 @@ class FileHandle {
     HANDLE h_;
 };
 
-// Deletes the temporary file unless it has been renamed into place.
-class TempFile {
+// Deletes a file of ours unless it has been put to use.
+class OwnFile {
   public:
-    explicit TempFile(std::wstring path) : path_(std::move(path)) {}
-    TempFile(const TempFile&) = delete;
-    TempFile& operator=(const TempFile&) = delete;
-    ~TempFile() {
+    explicit OwnFile(std::wstring path) : path_(std::move(path)) {}
+    OwnFile(const OwnFile&) = delete;
+    OwnFile& operator=(const OwnFile&) = delete;
+    ~OwnFile() {
         if (!path_.empty()) DeleteFileW(path_.c_str());
     }
     const std::wstring& Path() const { return path_; }
+    const wchar_t* c_str() const { return path_.c_str(); }
     void Release() { path_.clear(); }
 
   private:
     std::wstring path_;
 };
 
-// Creates a new, empty file named after the target; empty on failure.
-std::wstring CreateTempBeside(const std::wstring& target) {
-    const std::wstring stem = target + L".hk4-" + std::to_wstring(GetCurrentProcessId()) + L"-";
-    for (unsigned n = 0; n < 100; ++n) {
-        const std::wstring path = stem + std::to_wstring(n) + L".tmp";
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// Creates the next free candidate as a new, empty file; empty on failure.
+std::wstring CreateNew(SiblingNames& names) {
+    for (std::wstring path = names.Next(); !path.empty(); path = names.Next()) {
         FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
         if (file.Valid()) return path;
-        if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS)
-            return std::wstring();
+        const DWORD error = GetLastError();
+        // A file or folder of that name is already there: try the next.
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS &&
+            error != ERROR_ACCESS_DENIED)
+            break;
     }
     return std::wstring();
 }
@@ -63,6 +70,90 @@ bool FlushNonEmpty(const std::wstring& path) {
            FlushFileBuffers(file.Get());
 }
 
+// Whether this account may remove the target. The new file gets the target's
+// permissions, so this also says that it can be removed again when the
+// replacement fails. Access is checked before sharing: a file that others
+// hold open without sharing its deletion still grants the right, and the
+// replacement itself finds out whether they let go.
+bool MayRemove(const std::wstring& target) {
+    FileHandle file(
+        CreateFileW(target.c_str(), DELETE, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr));
+    return file.Valid() || GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
+// The creation time, as far as the file system keeps one that is set.
+void CarryCreationTime(const std::wstring& from, const std::wstring& to) {
+    FileHandle source(CreateFileW(from.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
+    FILETIME created;
+    if (!source.Valid() || !GetFileTime(source.Get(), &created, nullptr, nullptr)) return;
+    FileHandle dest(CreateFileW(to.c_str(), FILE_WRITE_ATTRIBUTES, kShareAll, nullptr,
+                                OPEN_EXISTING, 0, nullptr));
+    if (dest.Valid()) SetFileTime(dest.Get(), &created, nullptr, nullptr);
+}
+
+// Hidden, system and not-indexed go with the file. Archive is always set: the
+// content has changed, and backups look for that mark.
+bool CarryAttributes(DWORD attributes, const std::wstring& to) {
+    constexpr DWORD kKept =
+        FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    return SetFileAttributesW(to.c_str(), (attributes & kKept) | FILE_ATTRIBUTE_ARCHIVE) != 0;
+}
+
+// Owner, group and permissions, as many as this account may set: another
+// account as owner or a group it is not in needs privileges that a plug-in
+// does not take, and then the file gets this account as owner (or its own
+// primary group) but always the permissions. A target whose security cannot
+// be read has nothing to carry; one whose permissions cannot be set on the
+// new file is not replaced, so that a save never opens or closes access to
+// the host's configuration. A file system without per-file security (FAT)
+// has nothing to keep either.
+bool CarrySecurity(const std::wstring& from, const std::wstring& to) {
+    constexpr SECURITY_INFORMATION kAll =
+        OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    DWORD size = 0;
+    GetFileSecurityW(from.c_str(), kAll, nullptr, 0, &size);
+    if (size == 0) return true;
+    std::vector<BYTE> descriptor(size);
+    if (!GetFileSecurityW(from.c_str(), kAll, descriptor.data(), size, &size)) return true;
+    for (SECURITY_INFORMATION what : {kAll, kAll & ~OWNER_SECURITY_INFORMATION,
+                                      SECURITY_INFORMATION{DACL_SECURITY_INFORMATION}}) {
+        if (SetFileSecurityW(to.c_str(), what, descriptor.data())) return true;
+    }
+    const DWORD error = GetLastError();
+    return error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION;
+}
+
+// Gives the new file what the target has that a rename would lose. The
+// system's replacement does much of this itself on Windows, not under every
+// implementation of it: done here, it is the same everywhere. Security goes
+// last, so that it cannot stand in the way of the other two.
+bool CarryIdentity(const std::wstring& target, DWORD attributes, const std::wstring& temp) {
+    CarryCreationTime(target, temp);
+    return CarryAttributes(attributes, temp) && CarrySecurity(target, temp);
+}
+
+bool ReplaceExisting(const std::wstring& target, DWORD attributes, OwnFile& temp,
+                     SiblingNames& names) {
+    if (!MayRemove(target) || !CarryIdentity(target, attributes, temp.Path())) return false;
+    // Without a backup name, a replacement that fails half-way may leave the
+    // original under a name nobody knows, or not at all: give it one.
+    OwnFile backup(CreateNew(names));
+    if (backup.Path().empty()) return false;
+    if (ReplaceFileW(target.c_str(), temp.c_str(), backup.c_str(), REPLACEFILE_IGNORE_MERGE_ERRORS,
+                     nullptr, nullptr)) {
+        temp.Release();  // it is the target now; the backup holds the old content
+        return true;
+    }
+    // The original went to the backup name and the new file did not follow:
+    // put it back. Should that fail too, the backup is the only copy left.
+    if (GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES &&
+        GetLastError() == ERROR_FILE_NOT_FOUND &&
+        !MoveFileExW(backup.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH))
+        backup.Release();
+    return false;
+}
+
 }  // namespace
 
 bool ReplaceFileContent(const std::wstring& target,
@@ -73,12 +164,14 @@ bool ReplaceFileContent(const std::wstring& target,
     if (attributes != INVALID_FILE_ATTRIBUTES &&
         (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
         return false;
-    TempFile temp(CreateTempBeside(target));
+    SiblingNames names(target);
+    OwnFile temp(CreateNew(names));
     if (temp.Path().empty()) return false;
     if (!write(temp.Path()) || !FlushNonEmpty(temp.Path())) return false;
-    if (!MoveFileExW(temp.Path().c_str(), target.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return false;
+    if (attributes != INVALID_FILE_ATTRIBUTES)
+        return ReplaceExisting(target, attributes, temp, names);
+    // A new file; one that another writer created meanwhile is left to it.
+    if (!MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH)) return false;
     temp.Release();
     return true;
 }

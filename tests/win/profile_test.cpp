@@ -20,6 +20,7 @@
 #include "settings/com_ptr_win32.h"
 #include "settings/settings.h"
 #include "settings/xml_profile.h"
+#include "file_identity.h"
 #include "win_test_support.h"
 
 namespace {
@@ -275,6 +276,55 @@ TEST(ProfileEntryPoints, FilesTheStoreCannotOwnStayByteForByte) {
     }
 }
 
+// The profile is the host's file: a save gives it new content, nothing else.
+// Owner and group cannot be shown under Wine (always the running account),
+// the permissions only as far as the file's mode bits hold them.
+TEST(ProfileEntryPoints, ConfigKeepsTheProfilesAttributesAndPermissions) {
+    const std::string dir = hk4test::TempDir();
+    const std::string path = dir + "\\profile.xml";
+    const std::string before = "<profile><Other>1</Other></profile>";
+    ASSERT_TRUE(hk4test::WriteFile(path, before));
+    ASSERT_TRUE(hk4test::SetSecurityText(path, "D:P(A;;FA;;;SY)(A;;FA;;;CU)"));
+    const std::string security = hk4test::SecurityText(path);
+    ASSERT_FALSE(security.empty());
+    const DWORD attributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE;
+    ASSERT_TRUE(SetFileAttributesA(path.c_str(), attributes));
+    ASSERT_EQ(hk4test::Attributes(path), attributes);
+    {
+        PluginHost host;
+        ASSERT_TRUE(host.loaded());
+        host.Start(path);
+        host.Config();
+    }
+    // Config wrote its section: the file was replaced, and kept what it was.
+    EXPECT_EQ(DomOf(path).rfind("<profile><Other>1</Other><Halvex_K4_Pendant><Vel>", 0), 0u)
+        << DomOf(path);
+    EXPECT_EQ(hk4test::Attributes(path), attributes);
+    EXPECT_EQ(hk4test::SecurityText(path), security);
+    EXPECT_EQ(hk4test::NamesIn(dir), std::vector<std::string>{"profile.xml"});
+}
+
+// A replacement the system refuses (the file held open by another program
+// that does not share its deletion) leaves the profile byte for byte.
+TEST(ProfileEntryPoints, ConfigOnAProfileHeldOpenLeavesItWhole) {
+    const std::string dir = hk4test::TempDir();
+    const std::string path = dir + "\\profile.xml";
+    const std::string before = "<profile>\r\n  <Other>1</Other>\r\n</profile>\r\n";
+    ASSERT_TRUE(hk4test::WriteFile(path, before));
+    HANDLE held = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    {
+        PluginHost host;
+        ASSERT_TRUE(host.loaded());
+        host.Start(path);
+        host.Config();
+    }
+    CloseHandle(held);
+    EXPECT_EQ(hk4test::ReadFile(path), before);
+    EXPECT_EQ(hk4test::NamesIn(dir), std::vector<std::string>{"profile.xml"});
+}
+
 // The store as PostInitControl and Config use it, on this program's copy.
 class ProfileStore : public testing::Test {
   protected:
@@ -431,6 +481,29 @@ TEST_F(ProfileStore, ANonAsciiPathNamesOneFileThroughout) {
     } while (FindNextFileW(find, &data));
     FindClose(find);
     EXPECT_EQ(names, std::vector<std::wstring>{L"\u0439.xml"});
+}
+
+// The same, with the file opened by another program only after the store
+// has loaded it: the store certainly tries, and the system refuses.
+TEST_F(ProfileStore, AReplacementRefusedAfterTheLoadLeavesTheFileWhole) {
+    const std::string before =
+        "<profile><Halvex_K4_Pendant><Vel>1</Vel></Halvex_K4_Pendant></profile>";
+    ASSERT_TRUE(hk4test::WriteFile(path_, before));
+    static HANDLE held;
+    static int32_t loaded;
+    held = INVALID_HANDLE_VALUE;
+    hk4::WithProfile([] {
+        auto* p = hk4::Plugin().CurrentProfile;
+        loaded = p->GetInt(hk4::kSection, "Vel", 0);
+        p->SetInt(hk4::kSection, "Vel", 9);
+        held = CreateFileA(hk4::Plugin().ProfilePath.c_str(), GENERIC_READ, FILE_SHARE_READ,
+                           nullptr, OPEN_EXISTING, 0, nullptr);
+    });
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    CloseHandle(held);
+    EXPECT_EQ(loaded, 1);
+    EXPECT_EQ(hk4test::ReadFile(path_), before);
+    EXPECT_EQ(FilesIn(dir_), std::vector<std::string>{"profile.xml"});
 }
 
 // A rename that fails at the last step leaves the old file and no debris.
