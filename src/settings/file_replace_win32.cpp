@@ -60,6 +60,17 @@ std::wstring CreateNew(SiblingNames& names) {
     return std::wstring();
 }
 
+// The next candidate that names nothing yet; empty when none is left. The
+// replacement itself creates the file.
+std::wstring FreeName(SiblingNames& names) {
+    for (std::wstring path = names.Next(); !path.empty(); path = names.Next()) {
+        if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES &&
+            GetLastError() == ERROR_FILE_NOT_FOUND)
+            return path;
+    }
+    return std::wstring();
+}
+
 // Forces the written content to disk before it takes the target's place;
 // fails when there is no content, which never stands in for a document.
 bool FlushNonEmpty(const std::wstring& path) {
@@ -135,10 +146,10 @@ bool CarryIdentity(const std::wstring& target, DWORD attributes, const std::wstr
 
 bool ReplaceExisting(const std::wstring& target, DWORD attributes, OwnFile& temp,
                      SiblingNames& names) {
-    if (!MayRemove(target) || !CarryIdentity(target, attributes, temp.Path())) return false;
+    if (!CarryIdentity(target, attributes, temp.Path())) return false;
     // Without a backup name, a replacement that fails half-way may leave the
     // original under a name nobody knows, or not at all: give it one.
-    OwnFile backup(CreateNew(names));
+    OwnFile backup(FreeName(names));
     if (backup.Path().empty()) return false;
     if (ReplaceFileW(target.c_str(), temp.c_str(), backup.c_str(), REPLACEFILE_IGNORE_MERGE_ERRORS,
                      nullptr, nullptr)) {
@@ -161,15 +172,15 @@ bool ReplaceFileContent(const std::wstring& target,
     // Windows refuses to rename over a read-only file, but not every
     // implementation of these calls does: refuse here, the same everywhere.
     const DWORD attributes = GetFileAttributesW(target.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES &&
-        (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
+    const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
+    if (exists &&
+        ((attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) || !MayRemove(target)))
         return false;
     SiblingNames names(target);
     OwnFile temp(CreateNew(names));
     if (temp.Path().empty()) return false;
     if (!write(temp.Path()) || !FlushNonEmpty(temp.Path())) return false;
-    if (attributes != INVALID_FILE_ATTRIBUTES)
-        return ReplaceExisting(target, attributes, temp, names);
+    if (exists) return ReplaceExisting(target, attributes, temp, names);
     // A new file; one that another writer created meanwhile is left to it.
     if (!MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH)) return false;
     temp.Release();
