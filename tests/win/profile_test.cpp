@@ -514,8 +514,13 @@ TEST_F(ProfileStore, AFailedSaveLeavesTheOldFileWhole) {
     HANDLE lock = CreateFileA(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               0, nullptr);
     ASSERT_NE(lock, INVALID_HANDLE_VALUE);
-    hk4::WithProfile([] { hk4::Plugin().CurrentProfile->SetInt(hk4::kSection, "Vel", 9); });
+    static int32_t loaded;
+    hk4::WithProfile([] {
+        loaded = hk4::Plugin().CurrentProfile->GetInt(hk4::kSection, "Vel", 0);
+        hk4::Plugin().CurrentProfile->SetInt(hk4::kSection, "Vel", 9);
+    });
     CloseHandle(lock);
+    EXPECT_EQ(loaded, 1) << "the file is read while it is held open";
     EXPECT_EQ(hk4test::ReadFile(path_), before);
     EXPECT_EQ(FilesIn(dir_), std::vector<std::string>{"profile.xml"});
     // Unlocked, the same write goes through.
