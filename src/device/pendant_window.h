@@ -57,8 +57,9 @@ bool SameDevicePath(std::string_view a, std::string_view b,
 class PendantWindow {
   public:
     PendantWindow(HidPort& port, PluginState& plugin);
-    // Closes the pendant (an outstanding read is cancelled and waited for
-    // first), the read event, the notification registration and the timer.
+    // Ends a continuous jog of the wheel still running, then closes the
+    // pendant (an outstanding read is cancelled and waited for first), the
+    // read event, the notification registration and the timer.
     ~PendantWindow();
     PendantWindow(const PendantWindow&) = delete;
     PendantWindow& operator=(const PendantWindow&) = delete;

@@ -162,5 +162,14 @@ TEST(LinkLoss, APendantLostWithoutItsRemovalStillEndsTheJog) {
     EXPECT_EQ(rig.host.MotionByte(163954), 1);
 }
 
+TEST(LinkLoss, TheWindowGoingAwayEndsARunningJog) {
+    Rig rig;
+    rig.Link();
+    ASSERT_NO_FATAL_FAILURE(StartJog(rig));
+    rig.window.reset();  // StopPlug
+    EXPECT_EQ(rig.host.code, (std::vector<std::string>{"ENDJOG"}));
+    EXPECT_EQ(rig.host.MotionByte(163954), 1);
+}
+
 }  // namespace
 }  // namespace hk4test
