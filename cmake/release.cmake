@@ -11,7 +11,8 @@ set(HK4_RELEASE_TARGETS HalvexK4 hostsim)
 # widl writes the time of day into the type library the DLL embeds.
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 add_custom_command(OUTPUT ${HK4_TLB} APPEND
-  COMMAND Python3::Interpreter ${CMAKE_CURRENT_LIST_DIR}/tlb_fixed_time.py ${HK4_TLB})
+  COMMAND Python3::Interpreter ${CMAKE_CURRENT_LIST_DIR}/tlb_fixed_time.py ${HK4_TLB}
+  DEPENDS ${CMAKE_CURRENT_LIST_DIR}/tlb_fixed_time.py)
 
 # Paths in debug information and in __FILE__ become relative to the source
 # tree ("src/input/decoder.cpp"), and the compiler's working directory (the

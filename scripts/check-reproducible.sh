@@ -10,7 +10,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/hk4-reproducible.XXXXXX")
-trap 'rm -rf "$scratch"' EXIT
+# HK4_KEEP_SCRATCH=1 keeps the two builds for a closer look.
+[ -n "${HK4_KEEP_SCRATCH:-}" ] || trap 'rm -rf "$scratch"' EXIT
 copies=("$scratch/a" "$scratch/second-build")
 
 for copy in "${copies[@]}"; do
@@ -32,7 +33,8 @@ for f in "${files[@]}"; do
     if cmp -s "${copies[0]}/$f" "${copies[1]}/$f"; then
         echo "same      $(sha256sum <"${copies[0]}/$f" | cut -c1-16)  $f"
     else
-        echo "DIFFERENT $f ($(cmp -l "${copies[0]}/$f" "${copies[1]}/$f" 2>/dev/null | wc -l) bytes)"
+        echo "DIFFERENT $f ($(cmp -l "${copies[0]}/$f" "${copies[1]}/$f" 2>/dev/null | wc -l) bytes; first: offset, octal bytes)"
+        cmp -l "${copies[0]}/$f" "${copies[1]}/$f" 2>&1 | head -n 3
         differ=$((differ + 1))
     fi
 done
