@@ -38,3 +38,11 @@ foreach(target ${HK4_RELEASE_TARGETS})
     COMMENT "Debug information of ${target} into $<TARGET_FILE_NAME:${target}>.debug"
     VERBATIM)
 endforeach()
+
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  # The static checks of the shipping DLL fail on what they guard against.
+  add_test(NAME static_checks_selftest_win32
+           COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/tests/static/check_dll_selftest.py
+                   --objdump ${HK4_MINGW_PREFIX}-objdump --objcopy ${CMAKE_OBJCOPY}
+                   --version ${PROJECT_VERSION} $<TARGET_FILE:HalvexK4>)
+endif()

@@ -31,7 +31,9 @@ SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "ole32
 
 
 def run(cmd):
-    return subprocess.run(cmd, check=True, capture_output=True, text=True).stdout
+    # A damaged file may give names that are not UTF-8: keep them readable.
+    return subprocess.run(cmd, check=True, capture_output=True, text=True,
+                          errors="replace").stdout
 
 
 def exports_and_imports(objdump, dll):
@@ -116,6 +118,8 @@ def debug_link_failures(objdump, dll, symbols):
     (crc,) = struct.unpack_from("<I", data, (len(name) + 4) & ~3)
     if name != os.path.basename(symbols):
         failures.append(f"linked symbols file is {name}, expected {os.path.basename(symbols)}")
+    if not os.path.isfile(symbols):
+        return failures + [f"no symbols file {symbols}"]
     with open(symbols, "rb") as f:
         actual = zlib.crc32(f.read())
     if crc != actual:
@@ -203,7 +207,7 @@ def main():
     failures += debug_link_failures(args.objdump, args.dll, symbols)
     failures += version_failures(args.objdump, args.dll, args.version)
 
-    bodies = function_bodies(args.objdump, args.dll, symbols)
+    bodies = function_bodies(args.objdump, args.dll, symbols) if os.path.isfile(symbols) else {}
     for name in HOST_EXPORTS:
         body = bodies.get("_" + name) or bodies.get(name)
         if body is None:
