@@ -16,7 +16,7 @@ std::string ModuleBaseName(const std::string& modulePath) {
 }
 
 std::string MakeDisplayName(const std::string& modulePath) {
-    return ModuleBaseName(modulePath) + " Pendant --Zentorin Ver 3.2.0";
+    return ModuleBaseName(modulePath) + kDisplayNameSuffix;
 }
 
 }  // namespace hk4
