@@ -58,8 +58,13 @@ bool PendantWindow::FindPendant() {
         FailLinkDown();
     }
     // Registered also when no pendant was found, so that the window hears
-    // of a pendant plugged in later.
-    RegisterDeviceNotifications();
+    // of a pendant plugged in later. Without memory for it, the ticks try
+    // again.
+    try {
+        RegisterDeviceNotifications();
+    } catch (...) {
+        if (!failure) failure = std::current_exception();
+    }
     // The poll timer runs whether or not the pendant was found.
     StopTimer();
     timerRunning_ = port_.StartTimer(kPollTimerId, kPollPeriodMs);

@@ -130,6 +130,9 @@ class Runner {
     void Repeat(const Tokens& t);
     void Soak(const Tokens& t);
     void Counters(const Tokens& t);
+    void Allocations(const Tokens& t);
+    void Inside(const char* callback, const std::string& argument);
+    void FinishInsideStop();
     void DeviceCommand(std::size_t device, const Tokens& t, std::size_t at, Micros when);
     std::function<void()> DeviceAction(std::size_t device, const Tokens& t, std::size_t at);
     void ExpectBlock(const Tokens& t);
@@ -163,7 +166,24 @@ class Runner {
     std::vector<std::string> failures_;
     ProcessCounters mark_;
     bool marked_ = false;
+    // "inside CALLBACK ARGUMENT ACTION": run once, inside that callback.
+    struct InsideAction {
+        std::string callback, argument;
+        Tokens action;
+    };
+    std::vector<InsideAction> inside_;
+    bool stopInside_ = false;  // StopPlug ran inside a callback: checked afterwards
+    std::string profileMark_;
+    bool profileMarked_ = false;
 };
+
+std::string FileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return "(no file)";
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
 
 void Runner::Fail(const std::string& what) {
     const std::string text = Format("%s:%zu: %s", file_.c_str(), cursor_ + 1, what.c_str());
@@ -330,6 +350,61 @@ void Runner::Call(const std::string& entry, const Tokens& t) {
         throw BadLine{"no such entry point: " + entry};
     }
     AfterDispatch();
+}
+
+// The host, inside a callback of the plug-in, does what the scenario said and
+// then lets the pending window messages through, as a host whose callback
+// pumps messages would.
+void Runner::Inside(const char* callback, const std::string& argument) {
+    for (auto it = inside_.begin(); it != inside_.end(); ++it) {
+        if (it->callback != callback || it->argument != argument) continue;
+        const Tokens action = it->action;
+        inside_.erase(it);
+        std::string words;
+        for (const std::string& w : action) words += (words.empty() ? "" : " ") + w;
+        TheTrace().Line(
+            Format("~ inside %s %s: %s", callback, Quote(argument.c_str()).c_str(), words.c_str()));
+        if (action.size() == 2 && action[0] == "call" && action[1] == "StopPlug") {
+            // Checked once the plug-in's frames below have returned.
+            TheTrace().Line("> StopPlug");
+            api_.StopPlug();
+            stopped_ = stopInside_ = true;
+            AfterDispatch();
+        } else {
+            Execute(action);
+            AfterDispatch();
+        }
+        return;
+    }
+}
+
+void Runner::FinishInsideStop() {
+    if (!stopInside_) return;
+    stopInside_ = false;
+    AfterDispatch();
+    Guard g(model_->lock);
+    model_->CheckAfterStop(pluginWindow_);
+}
+
+// "allocations fail [after=N]": the plug-in's allocations fail from now on
+// (after N more have succeeded); "allocations work": they work again, and
+// the trace says whether any was refused meanwhile.
+void Runner::Allocations(const Tokens& t) {
+    const std::string& how = Arg(t, 1);
+    if (how == "fail") {
+        const long long after = Integer(Option(t, 2, "after", "0"), 10);
+        FailAllocations(true, after);
+        TheTrace().Line(after ? Format("~ allocations fail after %lld", after)
+                              : std::string("~ allocations fail"));
+    } else if (how == "work") {
+        FailAllocations(false);
+        const AllocationFailures f = TakeAllocationFailures();
+        TheTrace().Line(Format("# allocations: %lld granted, %lld refused", f.granted, f.refused));
+        TheTrace().Line(f.refused ? "~ allocations work again, some were refused"
+                                  : "~ allocations work again, none was refused");
+    } else {
+        throw BadLine{"allocations fail [after=N] or allocations work"};
+    }
 }
 
 void Runner::Start() {
@@ -706,9 +781,10 @@ void Runner::Execute(const Tokens& t) {
     } else if (cmd == "device") {
         const std::string& name = Arg(t, 1);
         if (Device(name) >= 0) throw BadLine{"device " + name + " exists already"};
-        static const char* const kReserved[] = {"device", "at",     "tick",  "update",  "run",
-                                                "wait",   "expect", "start", "stop",    "call",
-                                                "check",  "repeat", "soak",  "counters"};
+        static const char* const kReserved[] = {
+            "device", "at",       "tick",   "update",      "run",    "wait",
+            "expect", "start",    "stop",   "call",        "check",  "repeat",
+            "soak",   "counters", "inside", "allocations", "profile"};
         for (const char* r : kReserved)
             if (name == r) throw BadLine{"a device cannot be called " + name};
         const uint16_t vid = static_cast<uint16_t>(Integer(Option(t, 2, "vid", "0x04D8"), 16));
@@ -750,7 +826,14 @@ void Runner::Execute(const Tokens& t) {
             TheTrace().Line(ProfileSummary(profile_));
             return;
         }
-        if (Arg(t, 1) != "handles") throw BadLine{"check handles or check profile"};
+        if (Arg(t, 1) == "profile-unchanged") {
+            if (!profileMarked_) throw BadLine{"profile mark first"};
+            TheTrace().Line(FileBytes(profile_) == profileMark_ ? "~ profile unchanged"
+                                                                : "~ profile changed");
+            return;
+        }
+        if (Arg(t, 1) != "handles")
+            throw BadLine{"check handles, check profile or check profile-unchanged"};
         Guard g(model_->lock);
         TheTrace().Line(model_->OpenSummary());
     } else if (cmd == "say") {
@@ -765,6 +848,15 @@ void Runner::Execute(const Tokens& t) {
         Soak(t);
     } else if (cmd == "counters") {
         Counters(t);
+    } else if (cmd == "allocations") {
+        Allocations(t);
+    } else if (cmd == "inside") {
+        if (t.size() < 4) throw BadLine{"inside CALLBACK ARGUMENT ACTION..."};
+        inside_.push_back(InsideAction{t[1], t[2], Tokens(t.begin() + 3, t.end())});
+    } else if (cmd == "profile") {
+        if (Arg(t, 1) != "mark") throw BadLine{"profile mark"};
+        profileMark_ = FileBytes(profile_);
+        profileMarked_ = true;
     } else if (cmd == "at") {
         const std::string& when = Arg(t, 1);
         Micros at;
@@ -841,6 +933,9 @@ int Runner::Run() {
     SetBeforeSystemCall([] {
         if (SimHost* h = SimHost::Current()) h->FlushWrites();
     });
+    host_->inside = [this](const char* callback, const std::string& argument) {
+        Inside(callback, argument);
+    };
     for (const ImportedFunction& f : imports)
         if (IsUnmodelledDeviceImport(f.module.c_str(), f.function.c_str()))
             model_->Error("the plug-in imports " + f.module + " " + f.function +
@@ -855,12 +950,14 @@ int Runner::Run() {
         try {
             const Tokens t = Tokenize(lines_[cursor_]);
             if (!t.empty()) Execute(t);
+            FinishInsideStop();
         } catch (const BadLine& bad) {
             std::fprintf(stderr, "%s:%zu: %s\n", file_.c_str(), cursor_ + 1, bad.message.c_str());
             status = kScenarioInvalid;
             break;
         }
     }
+    FailAllocations(false);
     if (status != kScenarioInvalid && started_ && !stopped_) Stop();
     pendant_.reset();
     patch_.Restore();

@@ -16,9 +16,14 @@ void Flush() {
     if (g_current) g_current->FlushWrites();
 }
 
+void Inside(const char* callback, const std::string& argument) {
+    if (g_current && g_current->inside) g_current->inside(callback, argument);
+}
+
 void HK4_CDECL OnDoButton(int32_t code) {
     Flush();
     TheTrace().Line(Format("< DoButton %d", code));
+    Inside("DoButton", std::to_string(code));
 }
 
 void HK4_CDECL OnSetDRO(int32_t number, double value) {
@@ -34,6 +39,7 @@ double HK4_CDECL OnGetDRO(int32_t number) {
         auto it = g_current->dros.find(number);
         if (it != g_current->dros.end()) value = it->second;
         if (g_current->traceReads) TheTrace().Line(Format("< GetDRO %d -> %.10g", number, value));
+        Inside("GetDRO", std::to_string(number));
     }
     return value;
 }
@@ -45,6 +51,7 @@ uint8_t HK4_CDECL OnGetLED(int32_t number) {
         auto it = g_current->leds.find(number);
         if (it != g_current->leds.end()) value = it->second;
         if (g_current->traceReads) TheTrace().Line(Format("< GetLED %d -> %d", number, value));
+        Inside("GetLED", std::to_string(number));
     }
     return value;
 }
@@ -57,6 +64,7 @@ void HK4_CDECL OnSetLED(int32_t number, bool on) {
 void HK4_CDECL OnCode(const char* line) {
     Flush();
     TheTrace().Line("< Code " + Quote(line));
+    Inside("Code", line ? line : "");
 }
 
 LRESULT CALLBACK ParentProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {

@@ -89,8 +89,20 @@ class JogWatch {
 };
 
 // The plug-in's own heap: its calls to the C runtime's allocator, counted
-// through its import table (what it allocated and has not freed).
+// through its import table (what it allocated and has not freed). A block
+// the plug-in frees is filled with 0xDD and held back for a while before it
+// really goes, so that a use after free reads garbage instead of what was
+// there.
 std::vector<Redirect> HeapRedirects();
+
+// From now on the plug-in's allocations fail (malloc, calloc and realloc
+// return null) once `grant` more have succeeded; FailAllocations(false)
+// lets them work again. What the plug-in asked for meanwhile:
+struct AllocationFailures {
+    long long granted = 0, refused = 0;
+};
+void FailAllocations(bool fail, long long grant = 0);
+AllocationFailures TakeAllocationFailures();
 
 // The process's own counters, and the plug-in's heap.
 struct ProcessCounters {
