@@ -43,9 +43,11 @@ inline constexpr int32_t kTabScreenButton = 323;
 inline constexpr int32_t kLampLed = 800;
 
 // What a WM_DEVICECHANGE carries, read safely out of its broadcast record.
+// The name is a view into the message, valid while it is handled: reading a
+// broadcast needs no memory, so that a removal is never lost for want of it.
 struct DeviceBroadcast {
     uint32_t deviceType = 0;  // dbch_devicetype
-    std::string name;         // dbcc_name of a device-interface broadcast
+    std::string_view name;    // dbcc_name of a device-interface broadcast
 };
 
 // Case-insensitive comparison of two device paths in the system's ANSI code

@@ -96,7 +96,8 @@ bool ReadBroadcast(LPARAM lParam, DeviceBroadcast& out) {
     constexpr std::size_t kNameAt = offsetof(DEV_BROADCAST_DEVICEINTERFACE_A, dbcc_name);
     if (out.deviceType == DBT_DEVTYP_DEVICEINTERFACE && header->dbch_size > kNameAt) {
         const auto* item = reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_A*>(header);
-        out.name.assign(item->dbcc_name, strnlen(item->dbcc_name, header->dbch_size - kNameAt));
+        out.name = std::string_view(item->dbcc_name,
+                                    strnlen(item->dbcc_name, header->dbch_size - kNameAt));
     }
     return true;
 }
@@ -158,23 +159,22 @@ bool RegisterWindowClass() {
 
 void CreatePendantWindow(HWND parent) {
     DestroyPendantWindow();  // a repeated InitControl replaces the window
+    // Made before the window, so that a window is never left without it.
+    auto window = std::make_unique<NativeWindow>();
     if (!RegisterWindowClass()) return;
-    HWND hwnd = CreateWindowExA(0, kClassName, nullptr, WS_CHILD, 0, 0, 10, 10, parent,
-                                reinterpret_cast<HMENU>(kControlId), ThisModule(), nullptr);
-    if (!hwnd) {
+    window->hwnd = CreateWindowExA(0, kClassName, nullptr, WS_CHILD, 0, 0, 10, 10, parent,
+                                   reinterpret_cast<HMENU>(kControlId), ThisModule(), nullptr);
+    if (!window->hwnd) {
         // Without a window no tick or notification could ever arrive, so
         // nothing is opened later either.
         ReleaseWindowClass();
         return;
     }
-    // Owned from here on, so that a failure below destroys the window too.
-    auto window = std::make_unique<NativeWindow>();
-    window->hwnd = hwnd;
     try {
-        window->port = std::make_unique<Win32HidPort>(hwnd);
+        window->port = std::make_unique<Win32HidPort>(window->hwnd);
         window->link = std::make_unique<PendantWindow>(*window->port, Plugin());
     } catch (...) {
-        window.reset();
+        window.reset();  // destroys the window too
         ReleaseWindowClass();
         throw;
     }

@@ -131,6 +131,7 @@ class Runner {
     void Soak(const Tokens& t);
     void Counters(const Tokens& t);
     void Allocations(const Tokens& t);
+    void Sweep(const Tokens& t);
     void Inside(const char* callback, const std::string& argument);
     void FinishInsideStop();
     void DeviceCommand(std::size_t device, const Tokens& t, std::size_t at, Micros when);
@@ -302,7 +303,13 @@ void Runner::Call(const std::string& entry, const Tokens& t) {
         const bool ok = api_.InitControl(host_->motion(), host_->options(), host_->planner(),
                                          host_->parentObject());
         trace.Line(ok ? "= true" : "= false");
-        pluginWindow_ = FindWindowExA(host_->parentWindow(), nullptr, nullptr, nullptr);
+        // The new child; a window of an earlier InitControl may still be
+        // there (destroyed once the handler it was called from returns).
+        HWND found = nullptr;
+        for (HWND child = FindWindowExA(host_->parentWindow(), nullptr, nullptr, nullptr); child;
+             child = FindWindowExA(host_->parentWindow(), child, nullptr, nullptr))
+            if (!found || found == pluginWindow_) found = child;
+        pluginWindow_ = found;
         if (pluginWindow_) {
             RECT r{};
             GetWindowRect(pluginWindow_, &r);
@@ -386,9 +393,9 @@ void Runner::FinishInsideStop() {
     model_->CheckAfterStop(pluginWindow_);
 }
 
-// "allocations fail [after=N]": the plug-in's allocations fail from now on
-// (after N more have succeeded); "allocations work": they work again, and
-// the trace says whether any was refused meanwhile.
+// "allocations fail [after=N]": the plug-in's next allocation fails (the
+// one after N more); "allocations work": the injection ends, and the trace
+// says whether an allocation was refused meanwhile.
 void Runner::Allocations(const Tokens& t) {
     const std::string& how = Arg(t, 1);
     if (how == "fail") {
@@ -405,6 +412,72 @@ void Runner::Allocations(const Tokens& t) {
     } else {
         throw BadLine{"allocations fail [after=N] or allocations work"};
     }
+}
+
+// "sweep" ... "end": runs the lines of the body again and again, the first
+// allocation of the plug-in failing in the first round, the second in the
+// second, and so on, until a round runs through with no allocation refused.
+// The rounds' trace is watched, not kept: the distinct results of the
+// entry points ("=" lines) and notes of what was missing ("~ no ...") are
+// traced after the sweep; faults count as always. Every round with a
+// refusal must leave the profile file as it found it.
+void Runner::Sweep(const Tokens& t) {
+    if (t.size() != 1) throw BadLine{"sweep, then the lines to run, then end"};
+    const std::size_t first = cursor_ + 1;
+    std::size_t last = first;
+    for (;; ++last) {
+        if (last >= lines_.size()) throw BadLine{"sweep without end"};
+        const Tokens body = Tokenize(lines_[last]);
+        if (body.size() == 1 && body[0] == "end") break;
+        if (!body.empty() && (body[0] == "expect" || body[0] == "repeat" || body[0] == "sweep" ||
+                              body[0] == "allocations"))
+            throw BadLine{"no " + body[0] + " inside sweep"};
+    }
+    std::vector<std::string> results;
+    struct Sink {
+        explicit Sink(std::vector<std::string>& out) {
+            TheTrace().SetSink([&out](const std::string& line) {
+                const bool result = line.compare(0, 2, "= ") == 0 ||
+                                    line.compare(0, 5, "~ no ") == 0 ||
+                                    line.compare(0, 6, "error:") == 0;
+                if (result && std::find(out.begin(), out.end(), line) == out.end())
+                    out.push_back(line);
+            });
+        }
+        ~Sink() { TheTrace().SetSink(nullptr); }
+    };
+    const int errorsBefore = model_->errors;
+    long long rounds = 0, changed = 0, granted = 0;
+    for (long long n = 0;; ++n) {
+        if (n > 100000) throw BadLine{"sweep: the body never runs through"};
+        bool refused = false;
+        const std::string before = FileBytes(profile_);
+        {
+            const Sink sink(results);
+            FailAllocations(true, n);
+            for (cursor_ = first; cursor_ < last; ++cursor_) {
+                const Tokens body = Tokenize(lines_[cursor_]);
+                if (!body.empty()) Execute(body);
+                FinishInsideStop();
+            }
+            FailAllocations(false);
+            const AllocationFailures f = TakeAllocationFailures();
+            refused = f.refused > 0;
+            granted += f.granted;
+        }
+        if (!refused) break;
+        ++rounds;
+        if (FileBytes(profile_) != before) ++changed;
+    }
+    cursor_ = last;
+    for (const std::string& line : results) TheTrace().Line(line);
+    TheTrace().Line(Format("# sweep: %lld allocations granted in all", granted));
+    TheTrace().Line(Format("~ sweep: %lld rounds, one allocation refused in each", rounds));
+    if (rounds == 0) Fail("sweep: no allocation was refused; the body exercised nothing");
+    if (changed)
+        Fail(Format("sweep: %lld rounds with a refused allocation changed the profile", changed));
+    if (model_->errors > errorsBefore)
+        Fail(Format("sweep: %d faults", model_->errors - errorsBefore));
 }
 
 void Runner::Start() {
@@ -782,9 +855,9 @@ void Runner::Execute(const Tokens& t) {
         const std::string& name = Arg(t, 1);
         if (Device(name) >= 0) throw BadLine{"device " + name + " exists already"};
         static const char* const kReserved[] = {
-            "device", "at",       "tick",   "update",      "run",    "wait",
-            "expect", "start",    "stop",   "call",        "check",  "repeat",
-            "soak",   "counters", "inside", "allocations", "profile"};
+            "device", "at",       "tick",   "update",      "run",     "wait",
+            "expect", "start",    "stop",   "call",        "check",   "repeat",
+            "soak",   "counters", "inside", "allocations", "profile", "sweep"};
         for (const char* r : kReserved)
             if (name == r) throw BadLine{"a device cannot be called " + name};
         const uint16_t vid = static_cast<uint16_t>(Integer(Option(t, 2, "vid", "0x04D8"), 16));
@@ -850,6 +923,8 @@ void Runner::Execute(const Tokens& t) {
         Counters(t);
     } else if (cmd == "allocations") {
         Allocations(t);
+    } else if (cmd == "sweep") {
+        Sweep(t);
     } else if (cmd == "inside") {
         if (t.size() < 4) throw BadLine{"inside CALLBACK ARGUMENT ACTION..."};
         inside_.push_back(InsideAction{t[1], t[2], Tokens(t.begin() + 3, t.end())});

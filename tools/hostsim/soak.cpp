@@ -187,13 +187,11 @@ bool g_failing = false;
 long long g_grant = 0;
 AllocationFailures g_failures;
 
-// False when this allocation is to fail.
+// False when this allocation is to fail: the one after `g_grant` more.
 bool Grant() {
     std::lock_guard<std::mutex> g(g_heapLock);
-    if (!g_failing) return true;
-    if (g_grant > 0) {
-        --g_grant;
-        ++g_failures.granted;
+    if (!g_failing || g_failures.refused > 0 || g_grant-- > 0) {
+        if (g_failing) ++g_failures.granted;
         return true;
     }
     ++g_failures.refused;

@@ -95,9 +95,16 @@ class JogWatch {
 // there.
 std::vector<Redirect> HeapRedirects();
 
-// From now on the plug-in's allocations fail (malloc, calloc and realloc
-// return null) once `grant` more have succeeded; FailAllocations(false)
-// lets them work again. What the plug-in asked for meanwhile:
+// From now on one allocation of the plug-in fails (malloc, calloc or
+// realloc returns null): the one after `grant` more have succeeded; those
+// after it succeed again, as they would once memory is freed. One failure
+// at a time, swept over every allocation of a call, reaches every failure
+// point. (Failing all of them at once would end the process inside the
+// static C++ runtime: its emergency exception memory is guarded by a mutex
+// that the threading runtime makes on first use, with malloc, and a throw
+// that cannot allocate recurses there without end.)
+// FailAllocations(false) stops the injection. What the plug-in asked for
+// meanwhile:
 struct AllocationFailures {
     long long granted = 0, refused = 0;
 };
