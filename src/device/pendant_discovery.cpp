@@ -105,6 +105,9 @@ void PendantWindow::SearchPendant() {
         // No pendant: the link is down and holds no transfer handles.
         CloseReadHandle();
         WriteHandle.reset();
+        // A pendant lost this way (no removal of its path came) leaves no
+        // jog of its wheel running.
+        input.EndRunningJog(plugin_.host);
     }
 }
 
@@ -132,6 +135,9 @@ void PendantWindow::OpenReportHandles() {
     WriteHandle = port_.Open(DevicePath, kWriteParams);
     // The pendant's lamp is unknown until the next tick writes it.
     output_.LinkUp();
+    // The link is (re)made: the wheel counts from the first report that
+    // comes, whatever the counter held before.
+    baselinePending_ = true;
 }
 
 bool PendantWindow::OnDeviceChange(uint32_t eventType, const DeviceBroadcast* data) {
@@ -188,6 +194,7 @@ void PendantWindow::OnRemoval() {
     DevicePresent = false;
     plugin_.host.write(fields::JogStop.at(input.AxisIndex()), uint8_t{1});
     plugin_.host.Code("ENDJOG");
+    input.LinkLost();
 }
 
 void PendantWindow::FailLinkDown() {
@@ -198,6 +205,7 @@ void PendantWindow::FailLinkDown() {
     if (wasUp) {
         plugin_.host.write(fields::JogStop.at(input.AxisIndex()), uint8_t{1});
         plugin_.host.Code("ENDJOG");
+        input.LinkLost();
     }
 }
 
