@@ -55,7 +55,7 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   find_package(Python3 REQUIRED COMPONENTS Interpreter)
   add_test(NAME static_checks_win32
            COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/tests/static/check_dll.py
-                   --objdump ${HK4_MINGW_PREFIX}-objdump $<TARGET_FILE:HalvexK4>)
+                   --objdump ${HK4_MINGW_PREFIX}-objdump --version ${PROJECT_VERSION} $<TARGET_FILE:HalvexK4>)
 else()
   file(GLOB HK4_WIN_TESTS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/win/*.cpp)
   # The simulator's parts, without its main program, are tested here too.
@@ -93,3 +93,4 @@ else()
     set_tests_properties(scenario_${name} PROPERTIES SKIP_RETURN_CODE 77)
   endforeach()
 endif()
+include(${CMAKE_CURRENT_LIST_DIR}/release.cmake)

@@ -33,6 +33,9 @@ for preset in native win32 win64; do
     esac
 done
 
+# The release, built twice in two other folders, comes out byte for byte the same.
+run "reproducible release" bash scripts/check-reproducible.sh
+
 read -r passed failed < <(grep -oE '[0-9]+ tests failed out of [0-9]+' "$log" |
     awk '{ f += $1; t += $6 } END { print t - f, f + 0 }')
 rm -f "$log"

@@ -1,6 +1,10 @@
 #include "plugin/plugin_state.h"
 
+#include "hk4_version.h"
+
 namespace hk4 {
+
+const char* const kDisplayNameSuffix = " Pendant --Zentorin Ver " HK4_VERSION_TEXT;
 
 PluginState& Plugin() {
     static PluginState state;

@@ -25,7 +25,7 @@ struct PluginState {
 PluginState& Plugin();
 
 // What follows the module's base name in the display name.
-inline constexpr const char* kDisplayNameSuffix = " Pendant --Zentorin Ver 3.2.0";
+extern const char* const kDisplayNameSuffix;
 
 // "<module file name without directory and last extension> Pendant --..."
 std::string MakeDisplayName(const std::string& modulePath);
