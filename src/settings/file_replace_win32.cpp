@@ -47,6 +47,8 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 
 // Creates the next free candidate as a new, empty file; empty on failure.
 std::wstring CreateNew(SiblingNames& names) {
+    // Not const: returned by move, so that no allocation can fail between
+    // creating the file and handing it to its owner.
     for (std::wstring path = names.Next(); !path.empty(); path = names.Next()) {
         FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
