@@ -18,6 +18,7 @@
 #include "hostsim/host_loop.h"
 #include "hostsim/import_patch.h"
 #include "hostsim/plugin_api.h"
+#include "hostsim/record_sizes.h"
 #include "hostsim/sim_host.h"
 #include "hostsim/soak.h"
 #include "hostsim/trace.h"
@@ -523,7 +524,9 @@ void Runner::ExpectBlock(const Tokens& t) {
             const std::string line = Trim(lines_[cursor_]);
             if (line == "end") break;
             if (line.empty() || line.compare(0, 2, "//") == 0) continue;
-            e.lines.push_back(line);
+            std::string expanded, error;
+            if (!ExpandRecordSizes(line, expanded, error)) throw BadLine{error};
+            e.lines.push_back(expanded);
         }
     }
     const std::vector<std::string> all = TheTrace().Lines();
@@ -815,6 +818,18 @@ int Runner::Run() {
 
     Trace& trace = TheTrace();
     if (options_.echo) trace.SetEcho(stdout);
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> record(nullptr, &std::fclose);
+    if (!options_.record.empty() && !realtime_) {
+        record.reset(std::fopen(options_.record.c_str(), "wb"));
+        if (!record) {
+            std::fprintf(stderr, "hostsim: cannot write %s\n", options_.record.c_str());
+            return kScenarioInvalid;
+        }
+        trace.SetRecord(record.get());
+    }
+    struct StopRecord {
+        ~StopRecord() { TheTrace().SetRecord(nullptr); }
+    } stopRecord;
     std::string error;
     if (!api_.Load(dll_, error)) {
         std::fprintf(stderr, "hostsim: %s\n", error.c_str());
