@@ -18,12 +18,15 @@ void Flush() {
 
 void HK4_CDECL OnDoButton(int32_t code) {
     Flush();
-    TheTrace().Line(Format("< DoButton %d", code));
+    const std::string line = Format("< DoButton %d", code);
+    TheTrace().Line(line);
+    TheTrace().Record(line);
 }
 
 void HK4_CDECL OnSetDRO(int32_t number, double value) {
     Flush();
     TheTrace().Line(Format("< SetDRO %d %.10g", number, value));
+    if (TheTrace().Recording()) TheTrace().Record(Format("< SetDRO %d %.17g", number, value));
     if (g_current) g_current->dros[number] = value;
 }
 
@@ -56,7 +59,9 @@ void HK4_CDECL OnSetLED(int32_t number, bool on) {
 
 void HK4_CDECL OnCode(const char* line) {
     Flush();
-    TheTrace().Line("< Code " + Quote(line));
+    const std::string text = "< Code " + Quote(line);
+    TheTrace().Line(text);
+    TheTrace().Record(text);
 }
 
 LRESULT CALLBACK ParentProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
@@ -122,6 +127,7 @@ SimHost::SimHost()
     std::memcpy(parentObject_ + 28, &handle, sizeof handle);
     view_.blocks = hk4::HostBlocks{motion(), options(), planner(), parentObject_};
     watch_.Take(view_);
+    exactWatch_.Take(view_);
 
     // The message line starts as an empty, unshared string.
     hk4::HostStringData* empty = strings_.Allocate(0, 1);
@@ -161,6 +167,8 @@ void SimHost::InstallCallbacks(const PluginApi& api) {
 void SimHost::FlushWrites() {
     if (!TheTrace().Enabled()) return;
     for (const std::string& line : watch_.Changes(view_)) TheTrace().Line(line);
+    if (TheTrace().Recording())
+        for (const std::string& line : exactWatch_.Changes(view_)) TheTrace().Record(line);
     const std::string status = StatusText();
     if (status != lastStatus_) {
         lastStatus_ = status;
@@ -174,6 +182,7 @@ bool SimHost::SetField(const std::string& name, double value) {
     FlushWrites();
     WriteField(view_, *f, value);
     watch_.Take(view_);
+    exactWatch_.Take(view_);
     return true;
 }
 
