@@ -46,6 +46,20 @@ set_target_properties(HalvexK4 PROPERTIES PREFIX "" OUTPUT_NAME HalvexK4)
 target_include_directories(HalvexK4 PRIVATE ${PROJECT_SOURCE_DIR}/src ${CMAKE_CURRENT_BINARY_DIR})
 target_link_libraries(HalvexK4 PRIVATE hk4_core ${HK4_SYSTEM_LIBS})
 target_link_options(HalvexK4 PRIVATE ${HK4_STATIC_RUNTIME} -Wl,--kill-at -Wl,--enable-stdcall-fixup)
+# The DLL starts no threads and uses no C++ thread library: it links the
+# runtime built on Win32 threads, not the one built on the POSIX-thread
+# library, which needs GetTickCount64 (Windows Vista) and so would keep the
+# DLL from loading on Windows XP. The simulator and the tests keep the
+# latter (they use std::thread).
+execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-libgcc-file-name
+                OUTPUT_VARIABLE HK4_LIBGCC OUTPUT_STRIP_TRAILING_WHITESPACE)
+get_filename_component(HK4_LIBGCC_DIR ${HK4_LIBGCC} DIRECTORY)
+string(REGEX REPLACE "-posix$" "-win32" HK4_WIN32_THREADS_RUNTIME ${HK4_LIBGCC_DIR})
+if(NOT HK4_WIN32_THREADS_RUNTIME STREQUAL HK4_LIBGCC_DIR AND EXISTS ${HK4_WIN32_THREADS_RUNTIME}/libstdc++.a)
+  target_link_options(HalvexK4 PRIVATE -no-pthread -L${HK4_WIN32_THREADS_RUNTIME})
+else()
+  message(FATAL_ERROR "no C++ runtime on Win32 threads next to ${HK4_LIBGCC_DIR}")
+endif()
 set_property(TARGET HalvexK4 APPEND PROPERTY RC_INCLUDE_DIRECTORIES ${PROJECT_SOURCE_DIR}/src)
 target_include_directories(HalvexK4 PRIVATE ${PROJECT_SOURCE_DIR}/src/settings)
 
