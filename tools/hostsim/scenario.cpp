@@ -156,7 +156,7 @@ class Runner {
     PluginApi api_;
     ImportPatch patch_, heapPatch_;
     std::string profile_;
-    bool installed_ = false, started_ = false, stopped_ = false, realtime_ = false;
+    bool installed_ = false, started_ = false, stopped_ = false, realtime_ = false, xp_ = false;
     HWND pluginWindow_ = nullptr;
     std::size_t checkpoint_ = 0;
     int ticks_ = 0, expectations_ = 0;
@@ -679,7 +679,7 @@ void Runner::Counters(const Tokens& t) {
 
 void Runner::Execute(const Tokens& t) {
     const std::string& cmd = t[0];
-    if (cmd == "mode" || cmd == "requires") return;  // read before the run
+    if (cmd == "mode" || cmd == "requires" || cmd == "system") return;  // read before the run
     if (cmd == "host-cycle") {
         cycleMs_ = static_cast<DWORD>(Integer(Arg(t, 1)));
     } else if (cmd == "trace-reads") {
@@ -806,6 +806,8 @@ int Runner::Run() {
             const Tokens t = Tokenize(lines_[cursor_]);
             if (t.empty()) continue;
             if (t[0] == "mode") realtime_ = !OnOff(Arg(t, 1), "stepped", "realtime");
+            // "system xp": a system without CancelIoEx.
+            if (t[0] == "system") xp_ = OnOff(Arg(t, 1), "xp", "vista");
             if (t[0] == "requires") {
                 if (Arg(t, 1) != "import") throw BadLine{"requires import FUNCTION"};
                 required.push_back(Arg(t, 2));
@@ -847,6 +849,7 @@ int Runner::Run() {
     }
 
     model_ = std::make_unique<DeviceModel>(!realtime_);
+    model_->hasCancelIoEx = !xp_;
     SetModel(model_.get());
     profile_ = TempProfilePath();
     DeleteFileA(profile_.c_str());
