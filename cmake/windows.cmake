@@ -90,7 +90,15 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   add_test(NAME static_checks_win32
            COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/tests/static/check_dll.py
                    --objdump ${HK4_MINGW_PREFIX}-objdump $<TARGET_FILE:HalvexK4>)
-  set_tests_properties(static_checks_win32 PROPERTIES LABELS static)
+  # It loads on Windows XP SP3 and later: its imports against the allow-list.
+  add_test(NAME import_check_win32
+           COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/tests/static/check_imports.py
+                   --objdump ${HK4_MINGW_PREFIX}-objdump
+                   --allow ${PROJECT_SOURCE_DIR}/tests/static/imports-win32.txt $<TARGET_FILE:HalvexK4>)
+  add_test(NAME import_check_self_test
+           COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/tests/static/check_imports_test.py)
+  set_tests_properties(static_checks_win32 import_check_win32 import_check_self_test
+                       PROPERTIES LABELS static)
 endif()
 
 file(GLOB HK4_WIN_TESTS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/win/*.cpp)
