@@ -89,7 +89,7 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   find_package(Python3 REQUIRED COMPONENTS Interpreter)
   add_test(NAME static_checks_win32
            COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/tests/static/check_dll.py
-                   --objdump ${HK4_MINGW_PREFIX}-objdump $<TARGET_FILE:HalvexK4>)
+                   --objdump ${HK4_MINGW_PREFIX}-objdump --version ${PROJECT_VERSION} $<TARGET_FILE:HalvexK4>)
   # It loads on Windows XP SP3 and later: its imports against the allow-list.
   add_test(NAME import_check_win32
            COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/tests/static/check_imports.py
@@ -140,3 +140,4 @@ foreach(scn ${HK4_SCENARIOS})
   set_tests_properties(scenario_${name} PROPERTIES SKIP_RETURN_CODE 77 LABELS wine
                        ENVIRONMENT "${HK4_WINE_ENV}")
 endforeach()
+include(${CMAKE_CURRENT_LIST_DIR}/release.cmake)

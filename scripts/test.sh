@@ -3,7 +3,8 @@
 # the shipping 32-bit plug-in; the Windows tests and scenarios against both
 # builds, the 32-bit DLL with the 32-bit simulator under 32-bit Wine and the
 # x64 twin under wine64, each in its own prefix; and the comparison of the
-# two builds' host-callback traces of the same random sessions. Exits
+# two builds' host-callback traces of the same random sessions; and a
+# release built twice comes out the same. Exits
 # non-zero when any test fails. Where this machine cannot run 32-bit Windows
 # programs, their tests count as skipped, never as passed.
 set -uo pipefail
@@ -78,6 +79,9 @@ if $ran32; then
         status=1
     fi
 fi
+
+# The release, built twice in two other folders, comes out byte for byte the same.
+run "reproducible release" bash scripts/check-reproducible.sh
 
 read -r total failed < <(grep -oE '[0-9]+ tests failed out of [0-9]+' "$log" |
     awk '{ f += $1; t += $6 } END { print t + 0, f + 0 }')

@@ -89,6 +89,9 @@ void PendantWindow::SearchPendant() {
         // No pendant: the link is down and holds no transfer handles.
         CloseReadHandle();
         WriteHandle.reset();
+        // A pendant lost this way (no removal of its path came) leaves no
+        // jog of its wheel running.
+        input.EndRunningJog(plugin_.host);
     }
 }
 
@@ -112,6 +115,9 @@ void PendantWindow::OpenReportHandles() {
     // transfer and the pendant still counts as present.
     ReadHandle = port_.Open(DevicePath, kReadParams);
     WriteHandle = port_.Open(DevicePath, kWriteParams);
+    // The link is (re)made: the wheel counts from the first report that
+    // comes, whatever the counter held before.
+    baselinePending_ = true;
 }
 
 bool PendantWindow::OnDeviceChange(uint32_t eventType, const DeviceBroadcast* data) {
@@ -123,6 +129,7 @@ bool PendantWindow::OnDeviceChange(uint32_t eventType, const DeviceBroadcast* da
         DevicePresent = false;
         plugin_.host.write(fields::JogStop.at(input.AxisIndex()), uint8_t{1});
         plugin_.host.Code("ENDJOG");
+        input.LinkLost();
     }
     return true;
 }

@@ -5,6 +5,9 @@ namespace hk4 {
 PendantWindow::PendantWindow(HidPort& port, PluginState& plugin) : port_(port), plugin_(plugin) {}
 
 PendantWindow::~PendantWindow() {
+    // No more ticks will come to end it: a jog the wheel started stops with
+    // the window (StopPlug), not whenever the host gets round to it.
+    if (DevicePresent) input.EndRunningJog(plugin_.host);
     ProbeHandle.reset();
     // The read is cancelled and has ended before its buffer and record go.
     CloseReadHandle();

@@ -57,8 +57,9 @@ bool SameDevicePath(std::string_view a, std::string_view b,
 class PendantWindow {
   public:
     PendantWindow(HidPort& port, PluginState& plugin);
-    // Closes the pendant (an outstanding read is cancelled and waited for
-    // first), the read event, the notification registration and the timer.
+    // Ends a continuous jog of the wheel still running, then closes the
+    // pendant (an outstanding read is cancelled and waited for first), the
+    // read event, the notification registration and the timer.
     ~PendantWindow();
     PendantWindow(const PendantWindow&) = delete;
     PendantWindow& operator=(const PendantWindow&) = delete;
@@ -119,6 +120,10 @@ class PendantWindow {
     // Leaves the newest report that has arrived in InputReport; with none,
     // InputReport keeps the previous report.
     void ReadNewestReport();
+    // What the last ReadNewestReport brought, for the decoder: a baseline
+    // (the first report since the link came up) and a press among the
+    // reports it drained.
+    ReportArrival TakeArrival();
     // Asks how the outstanding read ended, once ReadEvent is signalled.
     ReadResult EndRead();
     // Copies a completed read into InputReport when it brought a whole
@@ -133,6 +138,13 @@ class PendantWindow {
     std::unique_ptr<PortRegistration> notifications_;
     std::unique_ptr<PortRegistration> timer_;
     bool readPending_ = false;  // a read on ReadHandle may still fill ReadEvent's buffer
+    // Set at every link-up: the next report taken is the wheel's baseline.
+    bool baselinePending_ = false;
+    // Of the reports taken this tick: any at all, a press among them, and
+    // whether the button was held in the last one (or the one decoded before).
+    bool reportTaken_ = false;
+    bool pressTaken_ = false;
+    bool buttonHeld_ = false;
     bool inTick_ = false;
 };
 

@@ -35,7 +35,7 @@ void PendantWindow::OnTimer(uintptr_t /*timerId*/) {
     SampleHostIdle();
     std::memcpy(PreviousReport, InputReport, sizeof InputReport);
     ReadNewestReport();
-    input.DecodeReport(InputReport, shared, plugin_);
+    input.DecodeReport(InputReport, shared, plugin_, TakeArrival());
     BuildOutputReport();
     // The handle is looked at again: a device change delivered during the
     // host callbacks above may have closed it.
@@ -43,13 +43,9 @@ void PendantWindow::OnTimer(uintptr_t /*timerId*/) {
 }
 
 void PendantWindow::CountTabScreenTime() {
-    // Once past 5000 the count runs from 4000 to 5000 over and over, so a
-    // PercentTime of 100 or more never closes the screen.
-    if (shared.TabTicks >= 5000) {
-        shared.TabTicks = 4000;
-    } else {
-        ++shared.TabTicks;
-    }
+    // The count runs on up to the closing tick of any PercentTime (64 bits
+    // reach 50 x INT32_MAX + 1); it stops at the top rather than wrap.
+    if (shared.TabTicks < std::numeric_limits<int64_t>::max()) ++shared.TabTicks;
     // The products are taken in 64 bits: no PercentTime can overflow them.
     const int64_t percent = plugin_.settings.PercentTime;
     const int64_t ticks = shared.TabTicks;

@@ -16,6 +16,9 @@
 namespace hk4 {
 
 void PendantWindow::ReadNewestReport() {
+    reportTaken_ = false;
+    pressTaken_ = false;
+    buttonHeld_ = ButtonHeld(InputReport);
     // With no read handle there is no read to wait for.
     if (!ReadHandle || !ReadEvent) return;
     bool fresh = false;
@@ -54,7 +57,22 @@ bool PendantWindow::TakeReport(const ReadResult& result) {
     if (result.bytes != kInputReportSize) return false;
     std::memcpy(InputReport, ReadEvent->Buffer(), sizeof InputReport);
     BytesRead = result.bytes;
+    // Only the newest report is decoded: a press and its release between
+    // two ticks would otherwise be lost.
+    const bool held = ButtonHeld(InputReport);
+    if (held && !buttonHeld_) pressTaken_ = true;
+    buttonHeld_ = held;
+    reportTaken_ = true;
     return true;
+}
+
+ReportArrival PendantWindow::TakeArrival() {
+    ReportArrival arrival;
+    arrival.press = pressTaken_;
+    // A report decoded again because none came is no baseline.
+    arrival.baseline = baselinePending_ && reportTaken_;
+    if (arrival.baseline) baselinePending_ = false;
+    return arrival;
 }
 
 void PendantWindow::CloseReadHandle() {

@@ -10,6 +10,7 @@ namespace {
 constexpr uint32_t kButtonBit = 1u << 29;   // byte 3 bit 5
 constexpr uint32_t kInhibitBit = 1u << 28;  // byte 3 bit 4
 constexpr uint32_t kFunctionMask = 0x7F;    // byte 4, bit 7 unused
+constexpr int32_t kAxisFlagBits = 0x30;     // inhibit and button in the axis byte
 
 uint32_t LoadLittleEndian32(const uint8_t* p) {
     return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
@@ -21,22 +22,27 @@ int32_t ByteOf(uint32_t word, int index) {
 
 }  // namespace
 
+bool ButtonHeld(const uint8_t (&report)[kInputReportSize]) {
+    return (LoadLittleEndian32(report) & kButtonBit) != 0;
+}
+
 void InputInterpreter::DecodeReport(const uint8_t (&report)[kInputReportSize], TickShared& shared,
-                                    PluginState& plugin) {
+                                    PluginState& plugin, const ReportArrival& arrival) {
     DecodeCopy_[0] = LoadLittleEndian32(report);
     DecodeCopy_[1] = LoadLittleEndian32(report + 4);
 
     const Host& host = plugin.host;
-    Button(host);
+    Button(host, arrival.press);
     jogInhibit_ = (DecodeCopy_[0] & kInhibitBit) != 0 ? 1 : 0;
     FunctionSelector(host);
     AxisSelector(host);
-    Wheel();
+    Wheel(arrival.baseline);
 
     PollInput in;
     in.WheelMode = wheelMode_;
     in.AxisIndex = axisIndex_;
     in.JogInhibit = jogInhibit_ != 0;
+    in.OffAxis = offAxis_;
     in.Speed = ByteOf(DecodeCopy_[0], 2);
     in.Direction = wheelDirection_;
     in.Steps = wheelSteps_;
@@ -45,16 +51,14 @@ void InputInterpreter::DecodeReport(const uint8_t (&report)[kInputReportSize], T
 }
 
 // 1021 goes once on the press, and again on every poll while the button is
-// held and the host's LED 800 says the action has not taken.
-void InputInterpreter::Button(const Host& host) {
-    if ((DecodeCopy_[0] & kButtonBit) == 0) {
-        buttonLatch_ = false;
-        return;
-    }
-    if (!buttonLatch_ || !host.GetLED(kLedPendantButton)) {
+// held and the host's LED 800 says the action has not taken. A press seen
+// among the reports queued since the last tick counts once, even when the
+// button is up again in the newest.
+void InputInterpreter::Button(const Host& host, bool press) {
+    const bool held = (DecodeCopy_[0] & kButtonBit) != 0;
+    if (press || (held && (!buttonLatch_ || !host.GetLED(kLedPendantButton))))
         host.DoButton(kButtonPendant);
-        buttonLatch_ = true;
-    }
+    buttonLatch_ = held;
 }
 
 void InputInterpreter::FunctionSelector(const Host& host) {
@@ -68,6 +72,10 @@ void InputInterpreter::FunctionSelector(const Host& host) {
 // inhibit switch counts as a change and re-selects the axis.
 void InputInterpreter::AxisSelector(const Host& host) {
     const int32_t axisByte = ByteOf(DecodeCopy_[0], 3);
+    // The wheel acts only on an axis; the selection itself follows the
+    // whole byte below, unchanged.
+    const int32_t position = axisByte & ~kAxisFlagBits;
+    offAxis_ = position < 1 || position > 5;
     if (axisByte == previousAxisByte_) return;
     if (axisByte >= 1 && axisByte <= 5) {
         host.DoButton(kButtonAxisBase + axisIndex_);
@@ -76,13 +84,16 @@ void InputInterpreter::AxisSelector(const Host& host) {
     previousAxisByte_ = axisByte;
 }
 
-// Motion while the inhibit switch is set is consumed and lost.
-void InputInterpreter::Wheel() {
+// Motion while the inhibit switch is set or the axis selector is at OFF is
+// consumed and lost. A baseline report only sets where the wheel stands: a
+// counter left from before start-up or from an earlier link moves nothing.
+void InputInterpreter::Wheel(bool baseline) {
     const int32_t counter = ByteOf(DecodeCopy_[0], 1);
+    if (baseline) previousWheelCounter_ = counter;
     const WheelMotion m = ClassifyWheel(previousWheelCounter_, counter, wheelDirection_);
     previousWheelCounter_ = counter;
     wheelDirection_ = m.direction;
-    wheelSteps_ = jogInhibit_ != 0 ? 0 : m.steps;
+    wheelSteps_ = (jogInhibit_ != 0 || offAxis_) ? 0 : m.steps;
 }
 
 }  // namespace hk4

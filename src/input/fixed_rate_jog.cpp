@@ -14,7 +14,7 @@ namespace {
 constexpr int32_t kWheelActiveCycles = 3;
 constexpr int32_t kAccumulatorCeiling = 30000;
 constexpr int32_t kAccumulatorRestart = 400;
-constexpr int32_t kTabTicksPerPercentTime = 55;
+constexpr int64_t kTabTicksPerPercentTime = 55;
 
 int32_t SaturateToInt32(int64_t v) {
     if (v > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
@@ -29,9 +29,9 @@ void FixedRateJog(JogState& state, const PollInput& in, TickShared& shared, Plug
     CycleCounters& counters = plugin.counters;
 
     // Puts the counter inside the closing window, so that a TAB screen left
-    // open by the jog-rate adjustment closes on the next tick.
-    shared.TabTicks =
-        SaturateToInt32(int64_t{kTabTicksPerPercentTime} * int64_t{plugin.settings.PercentTime});
+    // open by the jog-rate adjustment closes on the next tick. The count is
+    // 64-bit: 55 x any 32-bit PercentTime fits.
+    shared.TabTicks = kTabTicksPerPercentTime * int64_t{plugin.settings.PercentTime};
     state.SpeedCopy = in.Speed;
 
     if (in.Direction != state.LastDirection) {
@@ -52,6 +52,9 @@ void FixedRateJog(JogState& state, const PollInput& in, TickShared& shared, Plug
         }
     }
     if (counters.WheelActiveHold == 0) {
+        // The hold can run out between two polls (a fast host cycle, a late
+        // tick): a jog still running must not be left behind.
+        EndRunningJog(state, host);
         state.DelayAccumulator = 0;
         return;
     }

@@ -7,8 +7,24 @@ namespace hk4 {
 
 void JogEngine::WheelOperation(const PollInput& in, TickShared& shared, PluginState& plugin) {
     EndAbandonedJog(state_, plugin.host, in);
-    if (in.JogInhibit) return;
-    if (plugin.host.read(fields::MotionBusy) != 0) return;
+    CountQuietPoll(state_, in);
+    if (!WheelLocked(in) && plugin.host.read(fields::MotionBusy) == 0)
+        RunWheelFunction(in, shared, plugin);
+    // Whatever the function did or skipped, a jog the wheel started ends
+    // once the wheel has rested.
+    EndJogAfterRest(state_, plugin.host);
+}
+
+void JogEngine::LinkLost() {
+    state_.JoggingAxis = kNoAxis;
+    WheelRested(state_);
+}
+
+void JogEngine::EndRunningJog(const Host& host) {
+    hk4::EndRunningJog(state_, host);
+}
+
+void JogEngine::RunWheelFunction(const PollInput& in, TickShared& shared, PluginState& plugin) {
     switch (in.WheelMode) {
         case kStepJog:
             StepJog(state_, in, shared, plugin);

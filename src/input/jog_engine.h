@@ -9,9 +9,18 @@ namespace hk4 {
 
 class JogEngine {
   public:
-    // Called on every poll, also with 0 steps. Nothing happens while the jog
-    // inhibit switch is set or the host's motion is busy.
+    // Called on every poll, also with 0 steps. The wheel function does not
+    // run while the inhibit switch is set, the axis selector is at OFF or the
+    // host's motion is busy; a continuous jog the wheel started ends all the
+    // same once the wheel has rested (the deadman).
     void WheelOperation(const PollInput& in, TickShared& shared, PluginState& plugin);
+
+    // The pendant's removal ended the host's jog: it no longer counts as
+    // running, and the wheel counts as rested until it turns again, so that
+    // the last report from before, decoded again, starts nothing.
+    void LinkLost();
+    // Stops and ends the continuous jog the wheel started, if one runs.
+    void EndRunningJog(const Host& host);
 
     // Called right after every wheel operation.
     void SnapshotRestore(PluginState& plugin);
@@ -19,6 +28,8 @@ class JogEngine {
     const JogState& State() const { return state_; }
 
   private:
+    void RunWheelFunction(const PollInput& in, TickShared& shared, PluginState& plugin);
+
     JogState state_;
 };
 

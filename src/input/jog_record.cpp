@@ -49,8 +49,36 @@ void StopJogFlag(JogState& state, const Host& host, int32_t axis) {
 void EndAbandonedJog(JogState& state, const Host& host, const PollInput& in) {
     if (state.JoggingAxis == kNoAxis) return;
     const bool continuous = in.WheelMode == kSpeedFollowingJog || in.WheelMode == kFixedRateJog;
-    if (in.JogInhibit || !continuous || in.AxisIndex != state.JoggingAxis)
+    if (WheelLocked(in) || !continuous || in.AxisIndex != state.JoggingAxis)
         EndJog(state, host, state.JoggingAxis);
+}
+
+void EndRunningJog(JogState& state, const Host& host) {
+    if (state.JoggingAxis != kNoAxis) EndJog(state, host, state.JoggingAxis);
+}
+
+void CountQuietPoll(JogState& state, const PollInput& in) {
+    if (in.Steps != 0) {
+        state.QuietPolls = 0;
+        return;
+    }
+    // The rings only move on polls that reach them; steps left there from
+    // before a stretch of skipped polls would otherwise let the function
+    // start a jog that the deadman would end in the same poll.
+    if (state.QuietPolls + 1 >= kDeadmanPolls)
+        WheelRested(state);
+    else
+        ++state.QuietPolls;
+}
+
+void WheelRested(JogState& state) {
+    state.QuietPolls = kDeadmanPolls;
+    for (int32_t& slot : state.SpeedRing) slot = 0;
+    for (int32_t& slot : state.RestRing) slot = 0;
+}
+
+void EndJogAfterRest(JogState& state, const Host& host) {
+    if (state.QuietPolls >= kDeadmanPolls) EndRunningJog(state, host);
 }
 
 }  // namespace hk4

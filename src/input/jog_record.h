@@ -34,9 +34,26 @@ void EndJog(JogState& state, const Host& host, int32_t axis);
 void StopJogFlag(JogState& state, const Host& host, int32_t axis);
 
 // A continuous jog started by the wheel must not outlive what started it:
-// when the inhibit switch is set, the function selector leaves the
-// continuous functions, or another axis is selected while it runs, the
-// running jog is stopped and ended at once.
+// when the inhibit switch is set, the axis selector is turned to OFF, the
+// function selector leaves the continuous functions, or another axis is
+// selected while it runs, the running jog is stopped and ended at once.
 void EndAbandonedJog(JogState& state, const Host& host, const PollInput& in);
+
+// Stops and ends the continuous jog the wheel started, if one still runs.
+void EndRunningJog(JogState& state, const Host& host);
+
+// Counts the wheel as rested for the deadman: no jog may start on the steps
+// the rest windows still hold.
+void WheelRested(JogState& state);
+
+// The deadman, before the poll's wheel function: counts the polls without
+// wheel steps and, from the last one allowed on, empties the rest windows so
+// that no wheel function can start a jog on old steps.
+void CountQuietPoll(JogState& state, const PollInput& in);
+
+// The deadman, after the poll's wheel function however it returned: a jog
+// the wheel started still running on the kDeadmanPolls-th consecutive poll
+// without wheel steps is ended.
+void EndJogAfterRest(JogState& state, const Host& host);
 
 }  // namespace hk4

@@ -21,6 +21,7 @@ struct PollInput {
     int32_t WheelMode = kStepJog;  // 1..6
     int32_t AxisIndex = 0;         // 0..4
     bool JogInhibit = false;
+    bool OffAxis = false;   // the axis selector stands on no axis (OFF)
     int32_t Speed = 0;      // the report's speed byte, 0..255
     int32_t Direction = 0;  // 0 up, 1 down
     int32_t Steps = 0;      // 0..127
@@ -37,6 +38,15 @@ inline constexpr int kSpeedRingSlots = 4;  // speed-following jog: steps of the 
 inline constexpr int kRestRingSlots = 3;   // fixed-rate jog: its rest window, in polls
 inline constexpr int kSpeedHistorySize = 10;
 inline constexpr int32_t kNoAxis = -1;
+// A continuous jog the wheel started never runs past this many consecutive
+// polls without wheel steps, whatever the host's cycle and state.
+inline constexpr int32_t kDeadmanPolls = 4;
+
+// The wheel acts only while the inhibit switch is off and the axis selector
+// stands on an axis; otherwise its motion is dropped.
+inline bool WheelLocked(const PollInput& in) {
+    return in.JogInhibit || in.OffAxis;
+}
 
 struct JogState {
     OverrideSnapshot Snapshot;
@@ -54,6 +64,8 @@ struct JogState {
     // The axis of the continuous jog this engine started and has not yet
     // stopped, or kNoAxis.
     int32_t JoggingAxis = kNoAxis;
+    // Consecutive polls without wheel steps (steps dropped count as none).
+    int32_t QuietPolls = 0;
 
     double SpeedHistory[kSpeedHistorySize] = {};  // oldest first
     double WeightedSpeed = 0.0;

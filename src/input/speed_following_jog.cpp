@@ -35,6 +35,9 @@ void SpeedFollowingJog(JogState& state, const PollInput& in, PluginState& plugin
         }
     }
     if (counters.WheelActiveHold == 0) {
+        // The hold can run out between two polls (a fast host cycle, a late
+        // tick): a jog still running must not be left behind.
+        EndRunningJog(state, host);
         ClearHistory(state);
         return;
     }

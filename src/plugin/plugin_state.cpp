@@ -1,5 +1,7 @@
 #include "plugin/plugin_state.h"
 
+#include "hk4_version.h"
+
 namespace hk4 {
 
 PluginState& Plugin() {
@@ -16,7 +18,7 @@ std::string ModuleBaseName(const std::string& modulePath) {
 }
 
 std::string MakeDisplayName(const std::string& modulePath) {
-    return ModuleBaseName(modulePath) + " Pendant --Zentorin Ver 3.2.0";
+    return ModuleBaseName(modulePath) + " Pendant --Zentorin Ver " HK4_VERSION_TEXT;
 }
 
 }  // namespace hk4

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 #include <type_traits>
 #include <vector>
 
+#include "hk4_version.h"
 #include "plugin/cycle_counters.h"
 #include "plugin/host.h"
 #include "plugin/plugin_state.h"
@@ -134,11 +136,20 @@ TEST(HostAccessor, AnyNonZeroLedByteReadsAsOn) {
 }
 
 TEST(DisplayName, FileNameWithoutDirectoryAndLastExtension) {
-    EXPECT_EQ(MakeDisplayName("C:\\CncHost\\PlugIns\\HalvexK4.dll"),
-              "HalvexK4 Pendant --Zentorin Ver 3.2.0");
-    EXPECT_EQ(MakeDisplayName("C:\\x\\a.b.dll"), "a.b Pendant --Zentorin Ver 3.2.0");
+    // The suffix carries the project's version, the one the build was given.
+    const std::string suffix = std::string(" Pendant --Zentorin Ver ") + HK4_VERSION_TEXT;
+    EXPECT_EQ(MakeDisplayName("C:\\CncHost\\PlugIns\\HalvexK4.dll"), "HalvexK4" + suffix);
+    EXPECT_EQ(MakeDisplayName("C:\\x\\a.b.dll"), "a.b" + suffix);
     EXPECT_EQ(ModuleBaseName("C:/dir.v2/plugin"), "plugin");
     EXPECT_EQ(ModuleBaseName("plain"), "plain");
+}
+
+TEST(DisplayName, VersionTextIsTheVersionNumbers) {
+    const std::string numbers = std::to_string(HK4_VERSION_MAJOR) + "." +
+                                std::to_string(HK4_VERSION_MINOR) + "." +
+                                std::to_string(HK4_VERSION_PATCH);
+    EXPECT_EQ(HK4_VERSION_TEXT, numbers);
+    EXPECT_EQ(HK4_FILE_VERSION_TEXT, numbers + ".0");
 }
 
 }  // namespace

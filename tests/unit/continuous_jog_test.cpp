@@ -271,10 +271,16 @@ TEST(JogRecord, VelocityConversion) {
 TEST(FixedRateJog, TabTicksAndSwitchAndAccumulator) {
     struct Row {
         int32_t percentTime;
-        int32_t tabTicks;
+        int64_t tabTicks;
     };
-    const Row rows[] = {
-        {3, 165}, {0, 0}, {-2, -110}, {100000000, 2147483647}, {-100000000, -2147483647 - 1}};
+    const Row rows[] = {{3, 165},
+                        {0, 0},
+                        {-2, -110},
+                        {95, 5225},
+                        {100000000, 5500000000},
+                        {-100000000, -5500000000},
+                        {std::numeric_limits<int32_t>::max(), 118111600585},
+                        {std::numeric_limits<int32_t>::min(), -118111600640}};
     for (const Row& row : rows) {
         JogRig rig(3, 0);
         rig.host.settings().PercentTime = row.percentTime;

@@ -23,6 +23,7 @@ namespace {
 using testing::FakeHost;
 using testing::InputRig;
 using testing::Report;
+using Log = std::vector<std::string>;
 
 struct Range {
     std::size_t offset, size;
@@ -161,8 +162,10 @@ Report RandomReport(Random& rnd, int& counter) {
     else
         counter = (counter + static_cast<int>(rnd.Below(41)) - 20 + 256) % 256;
     static const int flags[] = {0, 0, 0, 0, 0x10, 0x20, 0x30};
-    const int axisByte = rnd.Chance(5) ? static_cast<int>(rnd.Below(256))
-                                       : static_cast<int>(1 + rnd.Below(5)) | flags[rnd.Below(7)];
+    // OFF (0) now and then, with or without the flag bits.
+    const int position = rnd.Chance(10) ? 0 : static_cast<int>(1 + rnd.Below(5));
+    const int axisByte =
+        rnd.Chance(5) ? static_cast<int>(rnd.Below(256)) : position | flags[rnd.Below(7)];
     const int function = rnd.Chance(5)
                              ? static_cast<int>(rnd.Below(256))
                              : static_cast<int>(1 + rnd.Below(6)) | (rnd.Chance(10) ? 0x80 : 0);
@@ -262,8 +265,17 @@ TEST(InputProperties, RandomStreamsStayWithinBounds) {
             const std::string status = rig.host.StatusText();
             ASSERT_TRUE(status.empty() || status == " Jog OFF. ") << where;
 
-            const bool mayAct =
-                !rig.input.JogInhibit() && rig.host.host().read(fields::MotionBusy) == 0;
+            // Off an axis (and with the inhibit switch on) the wheel drives
+            // no host call: only the end of a running jog may go out.
+            const int position = report.bytes[3] & ~0x30;
+            const bool offAxis = position < 1 || position > 5;
+            ASSERT_EQ(rig.input.OffAxis(), offAxis) << where;
+            const bool mayAct = !rig.input.JogInhibit() && !offAxis &&
+                                rig.host.host().read(fields::MotionBusy) == 0;
+            if (offAxis) {
+                ASSERT_TRUE(status.empty()) << where;
+                ASSERT_EQ(rig.input.WheelSteps(), 0) << where;
+            }
             const int mode = rig.input.WheelMode();
             bool lastWasMove = false;
             bool firstModeDroWrite = true;
@@ -347,6 +359,97 @@ TEST(InputProperties, RandomStreamsStayWithinBounds) {
     EXPECT_GT(lines, 1000);
     EXPECT_GT(moves, 200);
     EXPECT_GT(doJogs, 200);
+}
+
+// The host's view of continuous jogs: "DOJOG" starts the jog of each axis
+// whose record asks for a start (the host then clears JogStart); "ENDJOG"
+// ends every jog, a JogStop of 1 its axis's.
+unsigned g_runningAxes = 0;
+void HostStartsJogs(FakeHost& f, const char* line) {
+    const Host& h = f.host();
+    if (std::strcmp(line, "ENDJOG") == 0) g_runningAxes = 0;
+    if (std::strcmp(line, "DOJOG") != 0) return;
+    for (int a = 0; a < 6; ++a) {
+        if (h.read(fields::JogStart.at(a)) != 1) continue;
+        h.write(fields::JogStart.at(a), uint8_t{0});
+        if (h.read(fields::JogStop.at(a)) == 0) g_runningAxes |= 1u << a;
+    }
+}
+
+// Whatever the host's cycle (0 to 5 Update calls between two polls), its jog
+// switch, its busy flags and the settings do, no jog the wheel started runs
+// after the 4th poll without wheel steps, and off an axis the wheel sends
+// nothing but the end of a running jog.
+TEST(InputProperties, ContinuousJogsNeverOutliveTheWheel) {
+    constexpr int kSeeds = 12;
+    constexpr int kPolls = 4000;
+    long jogsStarted = 0, endedByRest = 0, offPolls = 0;
+    for (int seed = 1; seed <= kSeeds; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        Random rnd(static_cast<uint64_t>(seed) * 104729u);
+        InputRig rig;
+        rig.host.codeHook = &HostStartsJogs;
+        g_runningAxes = 0;
+        const Host& h = rig.host.host();
+        for (int a = 0; a < 6; ++a) h.write(fields::AxisFullRate.at(a), int32_t{6000});
+        rig.host.dro[3] = 50.0;
+        int counter = 0, function = 2, position = 1, flags = 0, speed = 0, burst = 0, quiet = 0;
+        int direction = 1;
+        for (int poll = 0; poll < kPolls; ++poll) {
+            const std::string where = "poll " + std::to_string(poll);
+            rig.host.Update(static_cast<int>(rnd.Below(6)));
+            if (rnd.Chance(4)) rig.host.led[83] = rig.host.led[83] ? 0 : 1;
+            if (rnd.Chance(3))
+                h.write(fields::MotionBusy, uint8_t{rnd.Chance(50) ? uint8_t{1} : uint8_t{0}});
+            if (rnd.Chance(3)) h.write(fields::MotionCountA, int32_t(rnd.Below(2)));
+            if (rnd.Chance(2)) rig.host.settings().DelaySteps = static_cast<int32_t>(rnd.Below(8));
+            if (rnd.Chance(5))
+                function = rnd.Chance(80) ? 2 + static_cast<int>(rnd.Below(2))
+                                          : 1 + static_cast<int>(rnd.Below(6));
+            if (rnd.Chance(5)) position = static_cast<int>(rnd.Below(6));  // 0 is OFF
+            if (rnd.Chance(3)) flags = rnd.Chance(70) ? 0 : rnd.Chance(50) ? 0x10 : 0x20;
+            // The wheel turns in bursts; the speed byte sometimes lingers
+            // after it stops, as a pendant's may.
+            if (burst > 0) {
+                --burst;
+                if (rnd.Chance(10)) direction = -direction;
+                counter = (counter + direction * (1 + static_cast<int>(rnd.Below(6))) + 256) % 256;
+                speed = 1 + static_cast<int>(rnd.Below(120));
+            } else {
+                if (rnd.Chance(60)) speed = 0;
+                if (rnd.Chance(15)) burst = 1 + static_cast<int>(rnd.Below(20));
+            }
+            const unsigned before = g_runningAxes;
+            rig.Poll(Report(counter, speed, position | flags, function));
+            const Log log = rig.host.TakeLog();
+            for (int a = 0; a < 6; ++a)
+                if (h.read(fields::JogStop.at(a)) == 1) g_runningAxes &= ~(1u << a);
+            if (g_runningAxes & ~before) ++jogsStarted;
+
+            quiet = rig.input.WheelSteps() == 0 ? quiet + 1 : 0;
+            if (quiet >= 4) {
+                ASSERT_EQ(g_runningAxes, 0u)
+                    << where << ": a jog runs after " << quiet << " polls without wheel steps";
+                if (before != 0 && quiet == 4) ++endedByRest;
+            }
+            if (position == 0) {  // OFF, whatever the flag bits
+                ++offPolls;
+                ASSERT_EQ(rig.input.WheelSteps(), 0) << where;
+                for (const std::string& e : log) {
+                    if (e == "Code ENDJOG" || e.rfind("SetDRO 818", 0) == 0 ||
+                        e.rfind("SetDRO 821", 0) == 0 || e == "DoButton 1021")
+                        continue;  // a jog's end, the snapshot restore, the button
+                    // Selector codes for the axis left or a function change.
+                    if (e.rfind("DoButton 33", 0) == 0 && e != "DoButton 339") continue;
+                    FAIL() << where << ": off an axis the wheel sent " << e;
+                }
+                ASSERT_EQ(g_runningAxes, 0u) << where;
+            }
+        }
+    }
+    EXPECT_GT(jogsStarted, 500);
+    EXPECT_GT(endedByRest, 10);
+    EXPECT_GT(offPolls, 1000);
 }
 
 }  // namespace

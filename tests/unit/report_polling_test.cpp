@@ -15,7 +15,7 @@ TEST(TabScreenTimeout, ClosingPressComesOnceInsideTheWindow) {
     struct Case {
         const char* name;
         int32_t percent;
-        int32_t startTicks;
+        int64_t startTicks;
         bool shown;
         int ticks;      // ticks to run
         int pressTick;  // the tick that presses 323, 0 = none
@@ -24,11 +24,18 @@ TEST(TabScreenTimeout, ClosingPressComesOnceInsideTheWindow) {
         {"default 3: tick 151", 3, 0, true, 400, 151},
         {"1: tick 51", 1, 0, true, 200, 51},
         {"99: tick 4951", 99, 0, true, 6000, 4951},
+        {"100: tick 5001", 100, 0, true, 6000, 5001},
         {"0 never", 0, 0, true, 12000, 0},
-        {"100 never", 100, 0, true, 12000, 0},
-        {"1000 never", 1000, 0, true, 12000, 0},
-        {"huge never", INT32_MAX / 10, 0, true, 12000, 0},
+        {"0 never, from inside any window", 0, 4000, true, 12000, 0},
         {"negative never", -4, -1000, true, 12000, 0},
+        {"most negative never", INT32_MIN, 55LL * INT32_MIN, true, 12000, 0},
+        // The count runs past 32 bits: the largest display time closes on
+        // tick 50 x P + 1 too (started three ticks before it).
+        {"INT32_MAX: tick 50 P + 1", INT32_MAX, 50LL * INT32_MAX - 2, true, 10, 3},
+        // Where the fixed-rate jog puts the count: the next tick closes.
+        {"95 after the fixed-rate jog", 95, 55 * 95, true, 5, 1},
+        {"100 after the fixed-rate jog", 100, 55 * 100, true, 5, 1},
+        {"INT32_MAX after the fixed-rate jog", INT32_MAX, 55LL * INT32_MAX, true, 5, 1},
         {"not shown never", 3, 0, false, 400, 0},
         {"just below the window", 3, 149, true, 5, 2},
         {"inside the window: next tick", 3, 170, true, 5, 1},
@@ -58,9 +65,15 @@ TEST(TabScreenTimeout, ClosingPressComesOnceInsideTheWindow) {
     }
 }
 
-TEST(TabScreenTimeout, CountWrapsFrom5000To4000) {
-    const std::pair<int32_t, int32_t> cases[] = {
-        {0, 1}, {4999, 5000}, {5000, 4000}, {5001, 4000}, {INT32_MAX, 4000}, {-3, -2},
+TEST(TabScreenTimeout, CountRunsOnAndStopsAtTheTop) {
+    const std::pair<int64_t, int64_t> cases[] = {
+        {0, 1},
+        {4999, 5000},
+        {5000, 5001},  // no wrap back to 4000: long display times close too
+        {INT32_MAX, INT32_MAX + 1LL},
+        {INT64_MAX - 1, INT64_MAX},
+        {INT64_MAX, INT64_MAX},  // stops rather than overflow
+        {-3, -2},
     };
     for (const auto& [before, after] : cases) {
         Rig rig;

@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "hk4_version.h"
 #include "hostsim/plugin_api.h"
 #include "win_test_support.h"
 
@@ -41,7 +42,7 @@ TEST(Exports, DisplayNameComesFromTheModuleFileWithoutItsLastExtension) {
     const char* first = api.SetProName(profile.c_str());
     ASSERT_NE(first, nullptr);
     const std::string firstText = first;
-    EXPECT_EQ(firstText, "a.b Pendant --Zentorin Ver 3.2.0");
+    EXPECT_EQ(firstText, std::string("a.b Pendant --Zentorin Ver ") + HK4_VERSION_TEXT);
     const char* second = api.SetProName(profile.c_str());
     ASSERT_NE(second, nullptr);
     EXPECT_EQ(std::string(second), firstText);

@@ -567,10 +567,13 @@ void Runner::Repeat(const Tokens& t) {
     cursor_ = last;
 }
 
-// "soak DEVICE TICKS [seed=N] [rest=K] [selectors=any|resting]": TICKS polls
-// of random input (see RandomPendant), each followed by 25 ms of host cycles
-// and its tick, watched by the host's side of jogs and removals; then K
-// polls of rest. The trace of the run is only watched, not kept.
+// "soak DEVICE TICKS [seed=N] [rest=K] [selectors=any|resting]
+// [cycles=steady|random] [jog-switch=on|random]": TICKS polls of random input
+// (see RandomPendant), each followed by 25 ms of host cycles and its tick
+// (cycles=random: 0 to 5 Update calls, then the tick), watched by the host's
+// side of jogs and removals; then K polls of rest. With jog-switch=random the
+// host's jog switch (LED 83) flips now and then. The trace of the run is only
+// watched, not kept.
 void Runner::Soak(const Tokens& t) {
     const std::string& device = Arg(t, 1);
     if (Device(device) < 0) throw BadLine{"no device " + device};
@@ -580,6 +583,11 @@ void Runner::Soak(const Tokens& t) {
     const int restLimit = static_cast<int>(Integer(Option(t, 3, "rest", "8"), 10));
     const std::string selectors = Option(t, 3, "selectors", "any");
     if (selectors != "any" && selectors != "resting") throw BadLine{"selectors=any or resting"};
+    const std::string cycles = Option(t, 3, "cycles", "steady");
+    if (cycles != "steady" && cycles != "random") throw BadLine{"cycles=steady or random"};
+    const std::string jogSwitch = Option(t, 3, "jog-switch", "on");
+    if (jogSwitch != "on" && jogSwitch != "random") throw BadLine{"jog-switch=on or random"};
+    bool jogSwitchOn = true;
     RandomPendant pendant(device, static_cast<uint32_t>(seed), selectors == "resting");
     const hk4::Host& host = host_->view();
     JogWatch watch([&host](int a) { return host.read(hk4::fields::JogStop.at(a)) == 1; },
@@ -614,10 +622,22 @@ void Runner::Soak(const Tokens& t) {
     int rested = 0;
     for (long i = 0; i < ticks; ++i) {
         play(pendant.Step());
-        rested = pendant.wheelMoved() ? 0 : rested + 1;
-        RunFor(25 * kMs);
+        // Polls whose wheel motion the engine never sees as steps (inhibit
+        // switch, OFF, the baseline report) count as rest.
+        rested = pendant.wheelStepped() ? 0 : rested + 1;
+        if (jogSwitch == "random" && pendant.FlipJogSwitch()) {
+            jogSwitchOn = !jogSwitchOn;
+            Execute(Tokenize(jogSwitchOn ? "led 83 on" : "led 83 off"));
+        }
+        if (cycles == "random") {
+            Execute(Tokenize("update " + std::to_string(pendant.HostCycles())));
+            Execute(Tokenize("tick"));
+        } else {
+            RunFor(25 * kMs);
+        }
         watch.Rested(rested, restLimit);
     }
+    if (!jogSwitchOn) Execute(Tokenize("led 83 on"));
     play(pendant.Rest());
     RunFor(restLimit * 25 * kMs);
     watch.Finish(rested + restLimit);

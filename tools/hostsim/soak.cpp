@@ -25,7 +25,10 @@ uint32_t RandomPendant::Next() {  // xorshift32: the same sequence everywhere
 std::vector<std::string> RandomPendant::Step() {
     std::vector<std::string> lines, controls;
     const std::string d = device_ + " ";
-    if (away_ > 0 && --away_ == 0) lines.push_back(d + "plug");
+    if (away_ > 0 && --away_ == 0) {
+        lines.push_back(d + "plug");
+        baselinePending_ = true;
+    }
     if (away_ == 0 && Chance(10)) {  // 1 in 100 polls
         lines.push_back(d + "unplug");
         away_ = 1 + Below(4);
@@ -35,7 +38,7 @@ std::vector<std::string> RandomPendant::Step() {
     // unless only a resting wheel may see them move.
     if (!calmSelectors_ || rested_ >= 8) {
         if (Chance(50)) controls.push_back("function " + std::to_string(1 + Below(6)));
-        if (Chance(40)) controls.push_back("axis " + std::to_string(Below(6)));  // 0 is OFF
+        if (Chance(40)) controls.push_back("axis " + std::to_string(axis_ = Below(6)));  // 0: OFF
         if (Chance(20))
             controls.push_back(std::string("inhibit ") + ((inhibit_ = !inhibit_) ? "on" : "off"));
     }
@@ -66,7 +69,10 @@ std::vector<std::string> RandomPendant::Step() {
     }
     // All of a poll's changes go out in one report, as the pendant sends them.
     for (const std::string& c : controls) lines.push_back(d + c);
+    const bool reports = !controls.empty() && away_ == 0;
     if (!controls.empty()) lines.push_back(d + "report");
+    stepped_ = moved_ && reports && !baselinePending_ && !inhibit_ && axis_ != 0;
+    if (reports) baselinePending_ = false;
     return lines;
 }
 

@@ -33,7 +33,16 @@ class RandomPendant {
 
     bool unplugged() const { return away_ > 0; }
     bool wheelMoved() const { return moved_; }
+    // The last step's wheel motion reaches the jog engine as steps: the
+    // pendant is linked, its report is not the first since it came back
+    // (which only sets the wheel's baseline), the inhibit switch is off and
+    // the axis selector stands on an axis.
+    bool wheelStepped() const { return stepped_; }
     int removals() const { return removals_; }
+    // For the host's side of a soak: 0 to 5 host cycles before a tick, and
+    // whether the host's jog switch flips.
+    int HostCycles() { return Below(6); }
+    bool FlipJogSwitch() { return Chance(30); }
 
   private:
     uint32_t Next();
@@ -48,7 +57,10 @@ class RandomPendant {
     bool inhibit_ = false, button_ = false, moved_ = false, speed_ = false;
     int removals_ = 0;
     bool calmSelectors_;
-    int rested_ = 0;  // polls since the wheel last turned
+    int rested_ = 0;                // polls since the wheel last turned
+    int axis_ = 1;                  // axis selector position, 0 = OFF
+    bool baselinePending_ = false;  // plugged back, no report since
+    bool stepped_ = false;
 };
 
 // The host's side of continuous jogs and of removals, read from the trace.

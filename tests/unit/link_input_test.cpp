@@ -1,0 +1,175 @@
+// What the tick hands the decoder besides the report: the wheel's baseline
+// at every link-up, and a button press seen only among the reports drained
+// in one tick. Also the jog of a wheel whose link goes away.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "pendant_test_support.h"
+
+namespace hk4test {
+namespace {
+
+constexpr uint8_t kButton = 0x20;
+
+Report WithButton(uint8_t wheel, bool held) {
+    return MakeReport(wheel, static_cast<uint8_t>(1 | (held ? kButton : 0)));
+}
+
+// Each case links, lets `relink` take the link down and up again (or not),
+// then runs ticks with the given wheel counters queued before each.
+TEST(WheelBaseline, TheFirstReportOfEveryLinkMovesNothing) {
+    struct Case {
+        const char* name;
+        bool relinks;  // a link before, with the counter at 200
+        std::function<void(Rig&)> relink;
+        std::vector<std::vector<uint8_t>> ticks;  // reports queued before each tick
+        std::vector<int> steps;                   // wheel steps of each tick
+    };
+    const Case cases[] = {
+        {"start-up on a counter of 87", false, [](Rig&) {}, {{87}, {90}}, {0, 3}},
+        {"several queued: the newest is the baseline",
+         false,
+         [](Rig&) {},
+         {{20, 50, 87}, {88}},
+         {0, 1}},
+        {"a reused report is no baseline", false, [](Rig&) {}, {{}, {}, {87}, {86}}, {0, 0, 0, 1}},
+        {"unplugged at 200, back reporting 0",
+         true,
+         [](Rig& r) {
+             r.Removal(kPendantPath);
+             r.Arrival();
+         },
+         {{0}, {1}},
+         {0, 1}},
+        {"reopened by another device's arrival while linked",
+         true,
+         [](Rig& r) { r.Arrival(); },
+         {{230}, {228}},
+         {0, 2}},
+        {"found again at another path",
+         true,
+         [](Rig& r) {
+             r.Removal(kPendantPath);
+             r.port.unplugged.push_back(kPendantPath);
+             r.port.devices = {Mouse(), Pendant(kSecondPendantPath)};
+             r.Arrival();
+         },
+         {{}, {77}, {80}},
+         {0, 0, 3}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig rig;
+        rig.Link();
+        rig.host.leds[804] = 1;  // no step jog: this is about the counting
+        if (c.relinks) {
+            rig.port.Push(MakeReport(190));  // the link's own baseline
+            rig.Tick();
+            rig.port.Push(MakeReport(200));
+            rig.Tick();
+            ASSERT_EQ(rig.window->input.WheelSteps(), 10);
+            c.relink(rig);
+            ASSERT_TRUE(rig.window->DevicePresent);
+        }
+        for (std::size_t t = 0; t < c.ticks.size(); ++t) {
+            for (const uint8_t wheel : c.ticks[t]) rig.port.Push(MakeReport(wheel));
+            rig.Tick();
+            EXPECT_EQ(rig.window->input.WheelSteps(), c.steps[t]) << "tick " << t;
+        }
+        EXPECT_TRUE(rig.port.faults.empty());
+    }
+}
+
+TEST(QueuedPress, APressAmongTheDrainedReportsSends1021Once) {
+    struct Case {
+        const char* name;
+        bool heldBefore;          // in the report decoded by the tick before
+        std::vector<bool> queue;  // button in the reports drained by this tick
+        int presses;
+    };
+    const Case cases[] = {
+        {"tap within one tick", false, {true, false}, 1},
+        {"press", false, {true}, 1},
+        {"two taps: once", false, {true, false, true, false}, 1},
+        {"release of a held button", true, {true, false}, 0},
+        {"held throughout", true, {true, true}, 0},
+        {"released and pressed anew", true, {false, true}, 1},
+        {"released, pressed, released", true, {false, true, false}, 1},
+        {"nothing pressed", false, {false, false}, 0},
+        {"nothing arrived", true, {}, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig rig;
+        rig.Link();
+        rig.host.leds[800] = 1;  // the action took: a held button is not repeated
+        rig.port.Push(WithButton(0, c.heldBefore));
+        rig.Tick();
+        rig.host.buttons.clear();
+        for (const bool held : c.queue) rig.port.Push(WithButton(0, held));
+        rig.Tick();
+        EXPECT_EQ(rig.host.Presses(1021), c.presses);
+        rig.host.buttons.clear();
+        rig.Tick();  // nothing new: no press
+        EXPECT_EQ(rig.host.Presses(1021), 0);
+    }
+}
+
+// A speed-following jog of X running, as a few turning polls leave it.
+void StartJog(Rig& rig) {
+    rig.host.leds[83] = 1;
+    for (int i = 0; i < 3; ++i) rig.host.state.counters.Update();
+    uint8_t wheel = 0;
+    for (int i = 0; i < 3; ++i) {
+        Report r = MakeReport(wheel += 2, 1, 2);
+        r[2] = 60;  // speed byte
+        rig.port.Push(r);
+        rig.Tick();
+    }
+    ASSERT_EQ(rig.host.code.back(), "DOJOG");
+    ASSERT_EQ(rig.host.MotionByte(163954), 0);
+    rig.host.code.clear();
+}
+
+// Unplugged while turning: back again, the last report from before (speed
+// byte still up) is decoded until a new one comes, and starts no jog.
+TEST(LinkLoss, AfterARemovalTheLastReportStartsNoJog) {
+    Rig rig;
+    rig.Link();
+    ASSERT_NO_FATAL_FAILURE(StartJog(rig));
+    rig.Removal(kPendantPath);
+    EXPECT_EQ(rig.host.code, (std::vector<std::string>{"ENDJOG"}));
+    rig.Arrival();
+    for (int i = 0; i < 8; ++i) rig.Tick();
+    for (const std::string& line : rig.host.code) EXPECT_NE(line, "DOJOG");
+    EXPECT_EQ(rig.host.MotionByte(163954), 1);
+}
+
+TEST(LinkLoss, APendantLostWithoutItsRemovalStillEndsTheJog) {
+    Rig rig;
+    rig.Link();
+    ASSERT_NO_FATAL_FAILURE(StartJog(rig));
+    // Another device arrives; the pendant's path no longer opens and the
+    // search does not find it either: the link goes down.
+    rig.port.unplugged.push_back(kPendantPath);
+    rig.port.devices = {Mouse()};
+    rig.Arrival();
+    ASSERT_FALSE(rig.window->DevicePresent);
+    EXPECT_EQ(rig.host.code, (std::vector<std::string>{"ENDJOG"}));
+    EXPECT_EQ(rig.host.MotionByte(163954), 1);
+}
+
+TEST(LinkLoss, TheWindowGoingAwayEndsARunningJog) {
+    Rig rig;
+    rig.Link();
+    ASSERT_NO_FATAL_FAILURE(StartJog(rig));
+    rig.window.reset();  // StopPlug
+    EXPECT_EQ(rig.host.code, (std::vector<std::string>{"ENDJOG"}));
+    EXPECT_EQ(rig.host.MotionByte(163954), 1);
+}
+
+}  // namespace
+}  // namespace hk4test
