@@ -111,6 +111,8 @@ list(APPEND HK4_WIN_TESTS ${HK4_HOSTSIM_PARTS})
 foreach(f profile msxml_document file_replace ansi_text)
   list(APPEND HK4_WIN_TESTS ${PROJECT_SOURCE_DIR}/src/settings/${f}_win32.cpp)
 endforeach()
+# The store's failures are noted through the plug-in's boundary helper.
+list(APPEND HK4_WIN_TESTS ${PROJECT_SOURCE_DIR}/src/plugin/boundary_win32.cpp)
 # The Win32 HID port is tested on its own against the system's files and events.
 list(APPEND HK4_WIN_TESTS ${PROJECT_SOURCE_DIR}/src/device/hid_port_win32.cpp)
 add_executable(hk4_win_tests ${HK4_WIN_TESTS})

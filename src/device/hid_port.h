@@ -112,8 +112,7 @@ class DeviceList {
     virtual bool InterfacePath(std::string& path) = 0;
 };
 
-// Something that ends when destroyed: a device-notification registration or
-// a running timer.
+// Something that ends when destroyed: a device-notification registration.
 class PortRegistration {
   public:
     virtual ~PortRegistration() = default;
@@ -136,8 +135,11 @@ class HidPort {
     // class; null on failure.
     virtual std::unique_ptr<PortRegistration> RegisterDeviceNotifications(
         const DeviceGuid& classGuid) = 0;
-    // SetTimer on the window, no callback procedure; null on failure.
-    virtual std::unique_ptr<PortRegistration> StartTimer(uint32_t id, uint32_t periodMs) = 0;
+    // SetTimer on the window, no callback procedure; false on failure. No
+    // object stands for the timer, so that starting and stopping it never
+    // needs memory.
+    virtual bool StartTimer(uint32_t id, uint32_t periodMs) = 0;
+    virtual void StopTimer(uint32_t id) = 0;  // KillTimer
     // Whether `byte` starts a two-byte character in the system's ANSI code
     // page (device paths are in that code page).
     virtual bool IsLeadByte(uint8_t byte) = 0;

@@ -176,18 +176,6 @@ class Win32Notification final : public PortRegistration {
     UniqueDeviceNotify handle_;
 };
 
-class Win32Timer final : public PortRegistration {
-  public:
-    Win32Timer(HWND window, UINT_PTR id) : window_(window), id_(id) {}
-    ~Win32Timer() override { KillTimer(window_, id_); }
-    Win32Timer(const Win32Timer&) = delete;
-    Win32Timer& operator=(const Win32Timer&) = delete;
-
-  private:
-    HWND window_;
-    UINT_PTR id_;
-};
-
 }  // namespace
 
 DeviceGuid Win32HidPort::GetHidGuid() {
@@ -230,9 +218,12 @@ std::unique_ptr<PortRegistration> Win32HidPort::RegisterDeviceNotifications(
     return std::make_unique<Win32Notification>(std::move(handle));
 }
 
-std::unique_ptr<PortRegistration> Win32HidPort::StartTimer(uint32_t id, uint32_t periodMs) {
-    if (!SetTimer(window_, id, periodMs, nullptr)) return nullptr;
-    return std::make_unique<Win32Timer>(window_, id);
+bool Win32HidPort::StartTimer(uint32_t id, uint32_t periodMs) {
+    return SetTimer(window_, id, periodMs, nullptr) != 0;
+}
+
+void Win32HidPort::StopTimer(uint32_t id) {
+    KillTimer(window_, id);
 }
 
 bool Win32HidPort::IsLeadByte(uint8_t byte) {

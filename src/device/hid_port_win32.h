@@ -19,7 +19,8 @@ class Win32HidPort final : public HidPort {
     std::unique_ptr<ReadEventRecord> CreateReadEvent(bool manualReset, bool initialState) override;
     std::unique_ptr<PortRegistration> RegisterDeviceNotifications(
         const DeviceGuid& classGuid) override;
-    std::unique_ptr<PortRegistration> StartTimer(uint32_t id, uint32_t periodMs) override;
+    bool StartTimer(uint32_t id, uint32_t periodMs) override;
+    void StopTimer(uint32_t id) override;
     bool IsLeadByte(uint8_t byte) override;
 
   private:

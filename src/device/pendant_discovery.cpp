@@ -1,6 +1,7 @@
 // Finding the pendant among the HID devices, and following it being
 // unplugged and plugged in again.
 #include <cstring>
+#include <exception>
 
 #include "device/pendant_window.h"
 
@@ -46,13 +47,28 @@ bool SameDevicePath(std::string_view a, std::string_view b,
 }
 
 bool PendantWindow::FindPendant() {
-    SearchPendant();
+    // A search that fails for want of memory leaves the link down; the
+    // registration and the timer are still made, so that the next arrival
+    // searches again.
+    std::exception_ptr failure;
+    try {
+        SearchPendant();
+    } catch (...) {
+        failure = std::current_exception();
+        FailLinkDown();
+    }
     // Registered also when no pendant was found, so that the window hears
-    // of a pendant plugged in later.
-    RegisterDeviceNotifications();
+    // of a pendant plugged in later. Without memory for it, the ticks try
+    // again.
+    try {
+        RegisterDeviceNotifications();
+    } catch (...) {
+        if (!failure) failure = std::current_exception();
+    }
     // The poll timer runs whether or not the pendant was found.
-    timer_.reset();
-    timer_ = port_.StartTimer(kPollTimerId, kPollPeriodMs);
+    StopTimer();
+    timerRunning_ = port_.StartTimer(kPollTimerId, kPollPeriodMs);
+    if (failure) std::rethrow_exception(failure);
     return DevicePresent;
 }
 
@@ -100,7 +116,9 @@ void PendantWindow::RegisterDeviceNotifications() {
     // finds it made already.
     if (notifications_) return;
     // The whole HID class: the window hears of every HID interface.
+    registrationLost_ = true;
     notifications_ = port_.RegisterDeviceNotifications(HidGuid);
+    registrationLost_ = false;  // a refusal by the system is final
 }
 
 void PendantWindow::EnsureReadEvent() {
@@ -115,23 +133,80 @@ void PendantWindow::OpenReportHandles() {
     // transfer and the pendant still counts as present.
     ReadHandle = port_.Open(DevicePath, kReadParams);
     WriteHandle = port_.Open(DevicePath, kWriteParams);
+    // The pendant's lamp is unknown until the next tick writes it.
+    output_.LinkUp();
     // The link is (re)made: the wheel counts from the first report that
     // comes, whatever the counter held before.
     baselinePending_ = true;
 }
 
 bool PendantWindow::OnDeviceChange(uint32_t eventType, const DeviceBroadcast* data) {
+    DeviceChange change;
     if (eventType == win32::kDbtDeviceArrival) {
-        OnArrival();
+        change = DeviceChange::Arrival;
     } else if (eventType == win32::kDbtDeviceRemoveComplete && IsOurDevice(data)) {
-        CloseReadHandle();
-        WriteHandle.reset();
-        DevicePresent = false;
+        change = DeviceChange::Removal;
+    } else {
+        return true;
+    }
+    deferred_.Push(change);
+    // Inside a tick, or while earlier changes are acted on, the change waits
+    // its turn.
+    if (!inTick_ && !applyingChanges_) ApplyDeferredChanges();
+    return true;
+}
+
+void PendantWindow::ApplyDeferredChanges() {
+    if (applyingChanges_) return;
+    applyingChanges_ = true;
+    // Every change is acted on even when one fails; the first failure is
+    // passed on afterwards.
+    std::exception_ptr failure;
+    DeviceChange change;
+    while (deferred_.Pop(change)) {
+        try {
+            ApplyChange(change);
+        } catch (...) {
+            if (!failure) failure = std::current_exception();
+        }
+    }
+    applyingChanges_ = false;
+    if (failure) std::rethrow_exception(failure);
+}
+
+void PendantWindow::ApplyChange(DeviceChange change) {
+    if (change == DeviceChange::Removal) {
+        OnRemoval();
+        return;
+    }
+    try {
+        OnArrival();
+    } catch (...) {
+        // No half-open link: down, and the next arrival tries again.
+        FailLinkDown();
+        throw;
+    }
+}
+
+void PendantWindow::OnRemoval() {
+    CloseReadHandle();
+    WriteHandle.reset();
+    DevicePresent = false;
+    plugin_.host.write(fields::JogStop.at(input.AxisIndex()), uint8_t{1});
+    plugin_.host.Code("ENDJOG");
+    input.LinkLost();
+}
+
+void PendantWindow::FailLinkDown() {
+    const bool wasUp = DevicePresent;
+    CloseReadHandle();
+    WriteHandle.reset();
+    DevicePresent = false;
+    if (wasUp) {
         plugin_.host.write(fields::JogStop.at(input.AxisIndex()), uint8_t{1});
         plugin_.host.Code("ENDJOG");
         input.LinkLost();
     }
-    return true;
 }
 
 void PendantWindow::OnArrival() {

@@ -14,7 +14,7 @@ PendantWindow::~PendantWindow() {
     WriteHandle.reset();
     ReadEvent.reset();
     notifications_.reset();
-    timer_.reset();
+    StopTimer();
 }
 
 }  // namespace hk4

@@ -14,7 +14,9 @@
 #include <string>
 #include <string_view>
 
+#include "device/device_change_queue.h"
 #include "device/hid_port.h"
+#include "device/output_gate.h"
 #include "input/decoder.h"
 #include "plugin/plugin_state.h"
 
@@ -26,8 +28,6 @@ inline constexpr uint32_t kPendantProductId = 0xFCE1;
 
 inline constexpr uint32_t kPollTimerId = 1;
 inline constexpr uint32_t kPollPeriodMs = 25;
-// Longest a tick waits for a report that has not arrived yet.
-inline constexpr uint32_t kReportWaitMs = 5;
 // Reads one tick may take to reach the newest queued report. The system
 // queues 32 reports per device; the bound keeps a device that reports faster
 // than we can read from holding the host's thread.
@@ -43,9 +43,11 @@ inline constexpr int32_t kTabScreenButton = 323;
 inline constexpr int32_t kLampLed = 800;
 
 // What a WM_DEVICECHANGE carries, read safely out of its broadcast record.
+// The name is a view into the message, valid while it is handled: reading a
+// broadcast needs no memory, so that a removal is never lost for want of it.
 struct DeviceBroadcast {
     uint32_t deviceType = 0;  // dbch_devicetype
-    std::string name;         // dbcc_name of a device-interface broadcast
+    std::string_view name;    // dbcc_name of a device-interface broadcast
 };
 
 // Case-insensitive comparison of two device paths in the system's ANSI code
@@ -70,12 +72,17 @@ class PendantWindow {
     bool FindPendant();
     // Registers the window for HID arrivals and removals, once per window.
     void RegisterDeviceNotifications();
-    // WM_DEVICECHANGE; `data` is null when the message carried none.
+    // WM_DEVICECHANGE; `data` is null when the message carried none. While
+    // a tick runs, the change waits for the tick's end.
     bool OnDeviceChange(uint32_t eventType, const DeviceBroadcast* data);
     bool IsOurDevice(const DeviceBroadcast* header) const;
     // WM_TIMER: one polling tick. The timer ID is not looked at.
     void OnTimer(uintptr_t timerId);
     void BuildOutputReport();
+    // Stops the poll timer at once: the window is going (the host stopped
+    // the plug-in from inside a tick, whose end the destruction waits for).
+    void StopTimer();
+    bool InTick() const { return inTick_; }
 
     // Device link. Read them from outside; only the window changes them.
     std::string DevicePath;
@@ -113,10 +120,20 @@ class PendantWindow {
     // Closes ReadHandle; an outstanding read is cancelled and has ended
     // before the handle goes.
     void CloseReadHandle();
+    void OnRemoval();
+    // Takes the link down after a failure; a jog the link may have started
+    // is ended as on a removal.
+    void FailLinkDown();
+    void ApplyChange(DeviceChange change);
+    // The changes that came in during the tick, in arrival order; also those
+    // that come in while these are acted on.
+    void ApplyDeferredChanges();
 
     // Tick steps.
     void CountTabScreenTime();
     void SampleHostIdle();
+    void RunTick();
+    void WriteOutputReport();
     // Leaves the newest report that has arrived in InputReport; with none,
     // InputReport keeps the previous report.
     void ReadNewestReport();
@@ -136,7 +153,10 @@ class PendantWindow {
     HidPort& port_;
     PluginState& plugin_;
     std::unique_ptr<PortRegistration> notifications_;
-    std::unique_ptr<PortRegistration> timer_;
+    bool timerRunning_ = false;
+    // The registration could not be made for want of memory: the tick tries
+    // again, so that a pendant plugged in later is still heard of.
+    bool registrationLost_ = false;
     bool readPending_ = false;  // a read on ReadHandle may still fill ReadEvent's buffer
     // Set at every link-up: the next report taken is the wheel's baseline.
     bool baselinePending_ = false;
@@ -146,6 +166,9 @@ class PendantWindow {
     bool pressTaken_ = false;
     bool buttonHeld_ = false;
     bool inTick_ = false;
+    bool applyingChanges_ = false;
+    DeviceChangeQueue deferred_;
+    OutputGate output_;
 };
 
 }  // namespace hk4

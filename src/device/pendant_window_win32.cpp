@@ -10,6 +10,7 @@
 
 #include "device/hid_port_win32.h"
 #include "device/pendant_window.h"
+#include "plugin/boundary_win32.h"
 #include "plugin/lifecycle_win32.h"
 #include "plugin/plugin_state.h"
 
@@ -24,6 +25,13 @@ struct NativeWindow {
     HWND hwnd = nullptr;
     std::unique_ptr<Win32HidPort> port;
     std::unique_ptr<PendantWindow> link;
+    // Handlers of this window's messages now running (a host callback may
+    // let a message through while one runs).
+    int busy = 0;
+    // StopPlug or a second InitControl came while a handler ran: the window
+    // goes when the outermost handler has returned.
+    bool doomed = false;
+    NativeWindow* nextDoomed = nullptr;
 
     ~NativeWindow() {
         // The link closes the pendant (an outstanding read is ended first),
@@ -36,10 +44,48 @@ struct NativeWindow {
 };
 
 NativeWindow* g_window = nullptr;
+NativeWindow* g_doomed = nullptr;  // windows waiting for their handlers to return
+bool g_classRegistered = false;
 
-PendantWindow* LinkOf(HWND hwnd) {
-    return g_window && g_window->hwnd == hwnd ? g_window->link.get() : nullptr;
+// The live window whose handle is `hwnd`; a doomed window takes no more
+// messages of its own.
+NativeWindow* LiveWindow(HWND hwnd) {
+    return g_window && g_window->hwnd == hwnd ? g_window : nullptr;
 }
+
+// The class goes once no window of it is left.
+void ReleaseWindowClass() {
+    if (!g_classRegistered || g_window || g_doomed) return;
+    UnregisterClassA(kClassName, ThisModule());
+    g_classRegistered = false;
+}
+
+void Unlink(NativeWindow* window) {
+    for (NativeWindow** p = &g_doomed; *p; p = &(*p)->nextDoomed) {
+        if (*p == window) {
+            *p = window->nextDoomed;
+            return;
+        }
+    }
+}
+
+// Counts a running handler of the window; when the last one returns on a
+// doomed window, that window is destroyed, however the handler ended.
+class HandlerScope {
+  public:
+    explicit HandlerScope(NativeWindow* window) : window_(window) { ++window_->busy; }
+    ~HandlerScope() {
+        if (--window_->busy != 0 || !window_->doomed) return;
+        Unlink(window_);
+        delete window_;
+        ReleaseWindowClass();
+    }
+    HandlerScope(const HandlerScope&) = delete;
+    HandlerScope& operator=(const HandlerScope&) = delete;
+
+  private:
+    NativeWindow* window_;
+};
 
 // Reads what the window needs out of a device broadcast, never beyond the
 // size the record states.
@@ -50,61 +96,88 @@ bool ReadBroadcast(LPARAM lParam, DeviceBroadcast& out) {
     constexpr std::size_t kNameAt = offsetof(DEV_BROADCAST_DEVICEINTERFACE_A, dbcc_name);
     if (out.deviceType == DBT_DEVTYP_DEVICEINTERFACE && header->dbch_size > kNameAt) {
         const auto* item = reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_A*>(header);
-        out.name.assign(item->dbcc_name, strnlen(item->dbcc_name, header->dbch_size - kNameAt));
+        out.name = std::string_view(item->dbcc_name,
+                                    strnlen(item->dbcc_name, header->dbch_size - kNameAt));
     }
     return true;
 }
 
+void HandleTimer(NativeWindow* window, WPARAM wParam) {
+    const HandlerScope scope(window);
+    window->link->OnTimer(static_cast<uintptr_t>(wParam));
+}
+
+void HandleDeviceChange(NativeWindow* window, WPARAM wParam, LPARAM lParam) {
+    const HandlerScope scope(window);
+    DeviceBroadcast broadcast;
+    const bool hasData = (wParam == DBT_DEVICEARRIVAL || wParam == DBT_DEVICEREMOVECOMPLETE) &&
+                         ReadBroadcast(lParam, broadcast);
+    window->link->OnDeviceChange(static_cast<uint32_t>(wParam), hasData ? &broadcast : nullptr);
+}
+
 LRESULT CALLBACK PendantWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    switch (message) {
-        case WM_TIMER:
-            if (PendantWindow* link = LinkOf(hwnd)) link->OnTimer(static_cast<uintptr_t>(wParam));
-            break;
-        case WM_DEVICECHANGE:
-            if (PendantWindow* link = LinkOf(hwnd)) {
-                DeviceBroadcast broadcast;
-                const bool hasData =
-                    (wParam == DBT_DEVICEARRIVAL || wParam == DBT_DEVICEREMOVECOMPLETE) &&
-                    ReadBroadcast(lParam, broadcast);
-                link->OnDeviceChange(static_cast<uint32_t>(wParam), hasData ? &broadcast : nullptr);
-            }
-            return TRUE;
-        default:
-            break;
+    // The system's and the host's frames lie below: nothing may unwind
+    // into them.
+    try {
+        switch (message) {
+            case WM_TIMER:
+                if (NativeWindow* window = LiveWindow(hwnd)) HandleTimer(window, wParam);
+                break;
+            case WM_DEVICECHANGE:
+                if (NativeWindow* window = LiveWindow(hwnd))
+                    HandleDeviceChange(window, wParam, lParam);
+                return TRUE;
+            default:
+                break;
+        }
+    } catch (...) {
+        NoteFailure("pendant window message");
+        if (message == WM_DEVICECHANGE) return TRUE;
     }
     return DefWindowProcA(hwnd, message, wParam, lParam);
 }
 
 bool RegisterWindowClass() {
+    // Still registered for a window that waits for its handlers to return.
+    if (g_classRegistered) return true;
     WNDCLASSA windowClass{};
     windowClass.lpfnWndProc = PendantWindowProc;
     windowClass.hInstance = ThisModule();
     windowClass.lpszClassName = kClassName;
-    if (RegisterClassA(&windowClass)) return true;
-    // Left over from a load of this library that ended without StopPlug:
-    // it may point at code that is no longer there.
-    if (GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
-    UnregisterClassA(kClassName, ThisModule());
-    return RegisterClassA(&windowClass) != 0;
+    if (!RegisterClassA(&windowClass)) {
+        // Left over from a load of this library that ended without
+        // StopPlug: it may point at code that is no longer there.
+        if (GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
+        UnregisterClassA(kClassName, ThisModule());
+        if (!RegisterClassA(&windowClass)) return false;
+    }
+    g_classRegistered = true;
+    return true;
 }
 
 }  // namespace
 
 void CreatePendantWindow(HWND parent) {
     DestroyPendantWindow();  // a repeated InitControl replaces the window
+    // Made before the window, so that a window is never left without it.
+    auto window = std::make_unique<NativeWindow>();
     if (!RegisterWindowClass()) return;
-    HWND hwnd = CreateWindowExA(0, kClassName, nullptr, WS_CHILD, 0, 0, 10, 10, parent,
-                                reinterpret_cast<HMENU>(kControlId), ThisModule(), nullptr);
-    if (!hwnd) {
+    window->hwnd = CreateWindowExA(0, kClassName, nullptr, WS_CHILD, 0, 0, 10, 10, parent,
+                                   reinterpret_cast<HMENU>(kControlId), ThisModule(), nullptr);
+    if (!window->hwnd) {
         // Without a window no tick or notification could ever arrive, so
         // nothing is opened later either.
-        UnregisterClassA(kClassName, ThisModule());
+        ReleaseWindowClass();
         return;
     }
-    auto window = std::make_unique<NativeWindow>();
-    window->hwnd = hwnd;
-    window->port = std::make_unique<Win32HidPort>(hwnd);
-    window->link = std::make_unique<PendantWindow>(*window->port, Plugin());
+    try {
+        window->port = std::make_unique<Win32HidPort>(window->hwnd);
+        window->link = std::make_unique<PendantWindow>(*window->port, Plugin());
+    } catch (...) {
+        window.reset();  // destroys the window too
+        ReleaseWindowClass();
+        throw;
+    }
     g_window = window.release();
 }
 
@@ -115,10 +188,20 @@ void FindPendantOnWindow() {
 void DestroyPendantWindow() {
     // Forgotten before it is torn down, so that a second call, or a message
     // that arrives meanwhile, finds no window.
-    std::unique_ptr<NativeWindow> window(std::exchange(g_window, nullptr));
+    NativeWindow* window = std::exchange(g_window, nullptr);
     if (!window) return;
-    window.reset();
-    UnregisterClassA(kClassName, ThisModule());
+    if (window->busy > 0) {
+        // Called from inside one of the window's own handlers (a host
+        // callback of a tick): no more ticks from now on, but the window and
+        // its link live until that handler has returned.
+        if (window->link) window->link->StopTimer();
+        window->doomed = true;
+        window->nextDoomed = g_doomed;
+        g_doomed = window;
+        return;
+    }
+    delete window;
+    ReleaseWindowClass();
 }
 
 }  // namespace hk4

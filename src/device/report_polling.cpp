@@ -28,8 +28,27 @@ void PendantWindow::OnTimer(uintptr_t /*timerId*/) {
     // this one is still decoding; that tick is dropped rather than run
     // inside this one.
     if (inTick_) return;
-    TickScope scope(inTick_);
+    try {
+        {
+            TickScope scope(inTick_);
+            RunTick();
+        }
+        ApplyDeferredChanges();
+    } catch (...) {
+        // A removal that came in before the failure must still end the jog.
+        ApplyDeferredChanges();
+        throw;
+    }
+}
 
+void PendantWindow::RunTick() {
+    if (registrationLost_) {
+        try {
+            RegisterDeviceNotifications();
+        } catch (...) {
+            // Still no memory: the next tick tries again; polling goes on.
+        }
+    }
     CountTabScreenTime();  // also while the link is down
     if (!DevicePresent) return;
     SampleHostIdle();
@@ -37,9 +56,17 @@ void PendantWindow::OnTimer(uintptr_t /*timerId*/) {
     ReadNewestReport();
     input.DecodeReport(InputReport, shared, plugin_, TakeArrival());
     BuildOutputReport();
-    // The handle is looked at again: a device change delivered during the
-    // host callbacks above may have closed it.
-    if (WriteHandle) WriteHandle->Write(OutputReport, sizeof OutputReport);
+    WriteOutputReport();
+}
+
+void PendantWindow::WriteOutputReport() {
+    if (!WriteHandle || !output_.Due(OutputReport)) return;
+    output_.Written(OutputReport, WriteHandle->Write(OutputReport, sizeof OutputReport));
+}
+
+void PendantWindow::StopTimer() {
+    if (timerRunning_) port_.StopTimer(kPollTimerId);
+    timerRunning_ = false;
 }
 
 void PendantWindow::CountTabScreenTime() {

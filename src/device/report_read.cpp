@@ -3,11 +3,12 @@
 // with a whole report, so the decoders never see a buffer that the system
 // can still fill.
 //
-// A tick first drains what has already arrived without waiting and keeps
-// the newest report, so the decoded report is never older than about one
-// tick whatever the pendant's report rate. Only when nothing has arrived
-// does it wait, at most kReportWaitMs, for the outstanding read. A read that
-// does not come in time stays outstanding for the next tick.
+// A tick drains what has already arrived, without waiting, and keeps the
+// newest report, so the decoded report is never older than about one tick
+// whatever the pendant's report rate. When nothing has arrived it decodes the
+// previous report at once: the host's thread is never held waiting, and a
+// report that comes later is the next tick's newest. The outstanding read
+// stays for the next tick.
 #include <cstring>
 #include <vector>
 
@@ -21,14 +22,13 @@ void PendantWindow::ReadNewestReport() {
     buttonHeld_ = ButtonHeld(InputReport);
     // With no read handle there is no read to wait for.
     if (!ReadHandle || !ReadEvent) return;
-    bool fresh = false;
     int reads = 0;
     for (;;) {
         if (readPending_) {
             if (!ReadEvent->Wait(0)) break;
             const ReadResult ended = EndRead();
             if (ended.status != ReadStatus::Completed) break;
-            fresh |= TakeReport(ended);
+            TakeReport(ended);
         }
         if (reads == kMaxReadsPerTick) break;
         ++reads;
@@ -38,11 +38,7 @@ void PendantWindow::ReadNewestReport() {
             readPending_ = true;
             continue;  // it may have ended already
         }
-        fresh |= TakeReport(started);
-    }
-    if (!fresh && readPending_ && ReadEvent->Wait(kReportWaitMs)) {
-        const ReadResult ended = EndRead();
-        if (ended.status == ReadStatus::Completed) TakeReport(ended);
+        TakeReport(started);
     }
 }
 

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "plugin/boundary_win32.h"
 #include "plugin/lifecycle_win32.h"
 
 namespace {
@@ -27,9 +28,7 @@ std::wstring ModulePathW() {
     return std::wstring(path, n < MAX_PATH ? n : MAX_PATH);
 }
 
-}  // namespace
-
-extern "C" HRESULT __stdcall DllRegisterServer() {
+HRESULT RegisterTypeLibrary() {
     std::wstring path = ModulePathW();
     ITypeLib* lib = nullptr;
     if (FAILED(LoadTypeLibEx(path.c_str(), REGKIND_NONE, &lib)) || lib == nullptr)
@@ -40,6 +39,13 @@ extern "C" HRESULT __stdcall DllRegisterServer() {
     // No class factories: there are no class entries to write or remove, so
     // the class step (SELFREG_E_CLASS, 0x80040201) cannot fail.
     return S_OK;
+}
+
+}  // namespace
+
+extern "C" HRESULT __stdcall DllRegisterServer() {
+    // Without memory for the module's path nothing is registered.
+    return hk4::Shielded("DllRegisterServer", kTypeLibFailure, RegisterTypeLibrary);
 }
 
 extern "C" HRESULT __stdcall DllUnregisterServer() {

@@ -1,9 +1,12 @@
 // The entry points the host calls, by their undecorated names (plugin.def).
-// All of them run on the host's user-interface thread, one at a time.
+// All of them run on the host's user-interface thread, one at a time. Each
+// one that can fail is shielded: a failure leaves the plug-in as it was or
+// degraded, and never unwinds into the host.
 #include <windows.h>
 
 #include <cstdint>
 
+#include "plugin/boundary_win32.h"
 #include "plugin/host.h"
 #include "plugin/lifecycle_win32.h"
 #include "plugin/plugin_state.h"
@@ -33,9 +36,14 @@ HK4_EXPORT void HK4_CDECL SetCode(hk4::CodeFn fn) {
 
 HK4_EXPORT const char* HK4_CDECL SetProName(const char* profileName) {
     hk4::PluginState& state = Plugin();
-    state.ProfilePath = profileName ? profileName : "";
-    hk4::WithProfile([] { Plugin().DisplayName = hk4::MakeDisplayName(hk4::ThisModulePath()); });
-    return state.DisplayName.c_str();
+    hk4::Shielded("SetProName", [&state, profileName] {
+        // Replaced whole or not at all.
+        state.ProfilePath = profileName ? profileName : "";
+        hk4::WithProfile(
+            [] { Plugin().DisplayName = hk4::MakeDisplayName(hk4::ThisModulePath()); });
+    });
+    // Always a valid name, also when none could be built.
+    return state.DisplayName.empty() ? hk4::FallbackDisplayName() : state.DisplayName.c_str();
 }
 
 HK4_EXPORT bool HK4_CDECL InitControl(void* motion, void* options, void* planner,
@@ -45,27 +53,31 @@ HK4_EXPORT bool HK4_CDECL InitControl(void* motion, void* options, void* planner
     // The host stores a 32-bit handle; handles widen with their sign.
     const int32_t raw = state.host.read(hk4::fields::ParentHandle);
     HWND parent = reinterpret_cast<HWND>(static_cast<intptr_t>(raw));
-    hk4::CreatePendantWindow(parent);
+    // Without memory for it there is no window: as when creating it fails.
+    hk4::Shielded("InitControl", [parent] { hk4::CreatePendantWindow(parent); });
     return true;
 }
 
 HK4_EXPORT void HK4_CDECL PostInitControl() {
-    hk4::WithProfile([] {
-        hk4::FindPendantOnWindow();
-        hk4::LoadSettings();
+    hk4::Shielded("PostInitControl", [] {
+        hk4::WithProfile([] {
+            // The settings are loaded also when the search failed.
+            hk4::Shielded("FindPendant", [] { hk4::FindPendantOnWindow(); });
+            hk4::LoadSettings();
+        });
     });
 }
 
 HK4_EXPORT void HK4_CDECL Config() {
-    hk4::WithProfile([] { hk4::EditSettings(); });
+    hk4::Shielded("Config", [] { hk4::WithProfile([] { hk4::EditSettings(); }); });
 }
 
 HK4_EXPORT void HK4_CDECL Update() {
-    Plugin().counters.Update();
+    Plugin().counters.Update();  // plain arithmetic: nothing to fail
 }
 
 HK4_EXPORT void HK4_CDECL StopPlug() {
-    hk4::DestroyPendantWindow();
+    hk4::Shielded("StopPlug", [] { hk4::DestroyPendantWindow(); });
 }
 
 // Entry points the host calls that this plug-in has no use for.

@@ -26,4 +26,8 @@ void EditSettings();  // the configuration dialog over CurrentProfile
 HMODULE ThisModule();
 std::string ThisModulePath();
 
+// The display name built without the heap, in static storage: what
+// SetProName returns when it could not build DisplayName.
+const char* FallbackDisplayName() noexcept;
+
 }  // namespace hk4

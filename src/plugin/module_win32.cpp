@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <winsock2.h>
 
+#include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "plugin/host.h"
@@ -42,6 +44,21 @@ std::string ThisModulePath() {
     char path[MAX_PATH + 1] = {};
     const DWORD n = GetModuleFileNameA(g_module, path, MAX_PATH);
     return std::string(path, n < MAX_PATH ? n : MAX_PATH);
+}
+
+const char* FallbackDisplayName() noexcept {
+    static char name[MAX_PATH + 64];
+    char path[MAX_PATH + 1] = {};
+    const DWORD n = GetModuleFileNameA(g_module, path, MAX_PATH);
+    path[n < MAX_PATH ? n : MAX_PATH] = '\0';
+    // As MakeDisplayName: no directory, no last extension.
+    const char* base = path;
+    for (const char* p = path; *p; ++p)
+        if (*p == '\\' || *p == '/' || *p == ':') base = p + 1;
+    const char* dot = std::strrchr(base, '.');
+    const int length = static_cast<int>(dot ? dot - base : std::strlen(base));
+    std::snprintf(name, sizeof name, "%.*s%s", length, base, kDisplayNameSuffix);
+    return name;
 }
 
 }  // namespace hk4

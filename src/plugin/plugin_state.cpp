@@ -4,6 +4,8 @@
 
 namespace hk4 {
 
+const char* const kDisplayNameSuffix = " Pendant --Zentorin Ver " HK4_VERSION_TEXT;
+
 PluginState& Plugin() {
     static PluginState state;
     return state;
@@ -18,7 +20,7 @@ std::string ModuleBaseName(const std::string& modulePath) {
 }
 
 std::string MakeDisplayName(const std::string& modulePath) {
-    return ModuleBaseName(modulePath) + " Pendant --Zentorin Ver " HK4_VERSION_TEXT;
+    return ModuleBaseName(modulePath) + kDisplayNameSuffix;
 }
 
 }  // namespace hk4

@@ -24,6 +24,9 @@ struct PluginState {
 // The instance the exported entry points work on.
 PluginState& Plugin();
 
+// What follows the module's base name in the display name.
+extern const char* const kDisplayNameSuffix;
+
 // "<module file name without directory and last extension> Pendant --..."
 std::string MakeDisplayName(const std::string& modulePath);
 

@@ -3,8 +3,10 @@
 // them and the controls.
 #include <windows.h>
 
+#include <exception>
 #include <string>
 
+#include "plugin/boundary_win32.h"
 #include "plugin/lifecycle_win32.h"
 #include "plugin/plugin_state.h"
 #include "settings/config_dialog_ids.h"
@@ -16,6 +18,10 @@ namespace hk4 {
 namespace {
 
 constexpr const char* kNotAnInteger = "Please enter an integer.";
+
+struct DialogFailure : std::exception {
+    const char* what() const noexcept override { return "the dialog failed"; }
+};
 
 std::string ControlText(HWND dialog, int id) {
     const HWND control = GetDlgItem(dialog, id);
@@ -95,9 +101,25 @@ class propertiesdlg {
         return DialogBoxParamA(ThisModule(), MAKEINTRESOURCEA(IDD_CONFIGURATION), DefaultOwner(),
                                &propertiesdlg::DialogProc, reinterpret_cast<LPARAM>(this));
     }
+    // A handler failed (no memory): the dialog was closed and its outcome
+    // counts for nothing.
+    bool failed() const { return failed_; }
 
   private:
+    // The system's dialog manager lies below: nothing may unwind into it.
     static INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+        try {
+            return HandleMessage(dialog, message, wParam, lParam);
+        } catch (...) {
+            NoteFailure("configuration dialog");
+            if (auto* self = reinterpret_cast<propertiesdlg*>(GetWindowLongPtrA(dialog, DWLP_USER)))
+                self->failed_ = true;
+            EndDialog(dialog, IDCANCEL);
+            return TRUE;
+        }
+    }
+
+    static INT_PTR HandleMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
         if (message == WM_INITDIALOG) {
             SetWindowLongPtrA(dialog, DWLP_USER, lParam);
             auto* self = reinterpret_cast<propertiesdlg*>(lParam);
@@ -162,6 +184,7 @@ class propertiesdlg {
 
     Settings& settings_;
     HWND dialog_ = nullptr;
+    bool failed_ = false;
 };
 
 }  // namespace
@@ -176,6 +199,8 @@ void EditSettings() {
     EditSettingsOn(*state.CurrentProfile, state.settings, [&state] {
         propertiesdlg dialog(state.settings);
         dialog.DoModal();
+        // Passed on as what it was, so that Config writes nothing back.
+        if (dialog.failed()) throw DialogFailure();
     });
 }
 

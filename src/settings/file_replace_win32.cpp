@@ -43,7 +43,9 @@ class TempFile {
 std::wstring CreateTempBeside(const std::wstring& target) {
     const std::wstring stem = target + L".hk4-" + std::to_wstring(GetCurrentProcessId()) + L"-";
     for (unsigned n = 0; n < 100; ++n) {
-        const std::wstring path = stem + std::to_wstring(n) + L".tmp";
+        // Not const: returned by move, so that no allocation can fail
+        // between creating the file and handing it to its owner.
+        std::wstring path = stem + std::to_wstring(n) + L".tmp";
         FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
         if (file.Valid()) return path;

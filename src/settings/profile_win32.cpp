@@ -3,6 +3,7 @@
 
 #include <memory>
 
+#include "plugin/boundary_win32.h"
 #include "plugin/lifecycle_win32.h"
 #include "plugin/plugin_state.h"
 #include "settings/msxml_document_win32.h"
@@ -22,21 +23,38 @@ bool IsNtFamily() {
 
 void WithProfile(void (*use)()) {
     PluginState& state = Plugin();
+    std::unique_ptr<XmlProfile> store;
     try {
-        auto store =
+        store =
             std::make_unique<XmlProfile>(CreateMsxmlDocument(), state.ProfilePath, IsNtFamily());
-        state.CurrentProfile = store.get();
+    } catch (...) {
+        // No store (no memory for it): the entry point does what it can
+        // without one, and the file stays as it is.
+        NoteFailure("profile store");
+    }
+    state.CurrentProfile = store.get();
+    try {
         use();
     } catch (...) {
-        // Nothing may leave an entry point; the store has saved what it had.
+        // A failure half-way must not reach the file: the store is dropped
+        // unsaved.
+        state.CurrentProfile = nullptr;
+        if (store) store->Discard();
+        throw;
     }
     // The store is gone: leave no pointer to it behind.
     state.CurrentProfile = nullptr;
+    store.reset();  // writes the document back
 }
 
 void LoadSettings() {
     PluginState& state = Plugin();
-    if (state.CurrentProfile) LoadSettings(*state.CurrentProfile, state.settings);
+    if (state.CurrentProfile) {
+        LoadSettings(*state.CurrentProfile, state.settings);
+    } else {
+        // No store: the start-up defaults, as from a profile without them.
+        LoadStartDefaults(state.settings);
+    }
 }
 
 }  // namespace hk4

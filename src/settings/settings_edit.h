@@ -62,10 +62,13 @@ OkOutcome ConfirmFields(const DialogFields& fields, const Settings& current);
 // Config the section holds all four keys.
 template <class Store>
 void RereadForDialog(Store& store, Settings& settings) {
-    settings.Vel = VelFromProfile(store.GetInt(kSection, kKeyVel, kDialogDefaultVel));
-    settings.StepJogRate = store.GetInt(kSection, kKeyStepJogRate, kDefaultStepJogRate);
-    settings.PercentTime = store.GetInt(kSection, kKeyPercentTime, kDefaultPercentTime);
-    settings.DelaySteps = store.GetInt(kSection, kKeyDelaySteps, kDefaultDelaySteps);
+    // All four change, or none when a read fails.
+    Settings reread = settings;
+    reread.Vel = VelFromProfile(store.GetInt(kSection, kKeyVel, kDialogDefaultVel));
+    reread.StepJogRate = store.GetInt(kSection, kKeyStepJogRate, kDefaultStepJogRate);
+    reread.PercentTime = store.GetInt(kSection, kKeyPercentTime, kDefaultPercentTime);
+    reread.DelaySteps = store.GetInt(kSection, kKeyDelaySteps, kDefaultDelaySteps);
+    settings = reread;
 }
 
 template <class Store>

@@ -9,10 +9,19 @@ int16_t VelFromProfile(int32_t stored) {
 }
 
 void LoadSettings(XmlProfile& store, Settings& settings) {
-    settings.Vel = VelFromProfile(store.GetInt(kSection, kKeyVel, kStartVel));
-    settings.StepJogRate = store.GetInt(kSection, kKeyStepJogRate, kStartStepJogRate);
-    settings.PercentTime = store.GetInt(kSection, kKeyPercentTime, kStartPercentTime);
-    settings.DelaySteps = store.GetInt(kSection, kKeyDelaySteps, kStartDelaySteps);
+    Settings loaded = settings;
+    loaded.Vel = VelFromProfile(store.GetInt(kSection, kKeyVel, kStartVel));
+    loaded.StepJogRate = store.GetInt(kSection, kKeyStepJogRate, kStartStepJogRate);
+    loaded.PercentTime = store.GetInt(kSection, kKeyPercentTime, kStartPercentTime);
+    loaded.DelaySteps = store.GetInt(kSection, kKeyDelaySteps, kStartDelaySteps);
+    settings = loaded;
+}
+
+void LoadStartDefaults(Settings& settings) {
+    settings.Vel = static_cast<int16_t>(kStartVel);
+    settings.StepJogRate = kStartStepJogRate;
+    settings.PercentTime = kStartPercentTime;
+    settings.DelaySteps = kStartDelaySteps;
 }
 
 }  // namespace hk4

@@ -14,8 +14,11 @@ inline constexpr int32_t kStartDelaySteps = 25;
 
 // Reads Vel, StepJogRate, PercentTime and DelaySteps, in that order, with the
 // start-up defaults. Writes nothing into the profile (an empty key element is
-// dropped, as every read does).
+// dropped, as every read does). All four change, or none when a read fails.
 void LoadSettings(XmlProfile& store, Settings& settings);
+
+// The four start-up defaults, as from a profile that holds none.
+void LoadStartDefaults(Settings& settings);
 
 // Vel keeps the low 16 bits of the stored integer.
 int16_t VelFromProfile(int32_t stored);

@@ -21,6 +21,9 @@ class XmlProfile {
     XmlProfile(std::unique_ptr<XmlDocument> document, const std::string& profilePath,
                bool ntFamily);
     virtual ~XmlProfile();  // saves the document to its file
+    // The document is not saved at destruction: the change that was under
+    // way failed half-way, and the file keeps what it had.
+    void Discard() { save_ = false; }
 
     XmlProfile(const XmlProfile&) = delete;
     XmlProfile& operator=(const XmlProfile&) = delete;

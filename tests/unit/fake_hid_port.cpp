@@ -171,7 +171,7 @@ struct FakeHidPort::File : hk4::HidFile {
         port.Note("WriteFile #" + std::to_string(id) + " " + Hex(data, size));
         if (params.access != hk4::win32::kGenericWrite)
             port.Fault("write on a handle not opened for writing");
-        return true;
+        return !port.writesFail;
     }
 
     FakeHidPort& port;
@@ -241,9 +241,16 @@ std::unique_ptr<hk4::PortRegistration> FakeHidPort::RegisterDeviceNotifications(
                                               registrations_);
 }
 
-std::unique_ptr<hk4::PortRegistration> FakeHidPort::StartTimer(uint32_t id, uint32_t periodMs) {
+bool FakeHidPort::StartTimer(uint32_t id, uint32_t periodMs) {
     Note("SetTimer " + std::to_string(id) + " " + std::to_string(periodMs));
-    return std::make_unique<FakeRegistration>(*this, "KillTimer " + std::to_string(id), timers_);
+    ++timers_;
+    return true;
+}
+
+void FakeHidPort::StopTimer(uint32_t id) {
+    if (timers_ == 0) Fault("KillTimer of a timer that does not run");
+    --timers_;
+    Note("KillTimer " + std::to_string(id));
 }
 
 bool FakeHidPort::IsLeadByte(uint8_t b) {

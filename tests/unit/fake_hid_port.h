@@ -43,6 +43,7 @@ class FakeHidPort : public hk4::HidPort {
     bool cancelEndsRead = true;          // CancelIoEx ends the outstanding read
     bool readsNeverEnd = false;          // an outstanding read ignores arrivals
     bool alwaysReady = false;            // every read completes at once, wheel counting up
+    bool writesFail = false;             // WriteFile fails
     uint8_t readyWheel = 0;
     static constexpr std::size_t kQueueSize = 32;
 
@@ -76,7 +77,8 @@ class FakeHidPort : public hk4::HidPort {
                                                           bool initialState) override;
     std::unique_ptr<hk4::PortRegistration> RegisterDeviceNotifications(
         const hk4::DeviceGuid& classGuid) override;
-    std::unique_ptr<hk4::PortRegistration> StartTimer(uint32_t id, uint32_t periodMs) override;
+    bool StartTimer(uint32_t id, uint32_t periodMs) override;
+    void StopTimer(uint32_t id) override;
     bool IsLeadByte(uint8_t byte) override;
 
     // Shift-JIS lead bytes count as lead bytes when set.

@@ -17,7 +17,9 @@ uint8_t OnGetLED(int32_t number) {
     return it == g_host->leds.end() ? 0 : it->second;
 }
 void OnCode(const char* line) {
-    if (g_host) g_host->code.push_back(line ? line : "(null)");
+    if (!g_host) return;
+    g_host->code.push_back(line ? line : "(null)");
+    if (g_host->duringCode) g_host->duringCode(g_host->code.back());
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -39,6 +40,9 @@ class RecordingHost {
     std::vector<int32_t> buttons;   // DoButton codes, in order
     std::vector<std::string> code;  // Code lines, in order
     std::map<int32_t, uint8_t> leds;
+    // Runs inside the Code callback, after the line is recorded: a host
+    // that lets window messages through while it takes a command.
+    std::function<void(const std::string&)> duringCode;
     int ledReads = 0;                   // of any LED
     std::map<int32_t, int> ledReadsOf;  // per LED
     int Presses(int32_t code) const;

@@ -922,6 +922,12 @@ double SimulatorMicros() {
     return t_simulatorMicros;
 }
 
+SimulatorTime::SimulatorTime() : start_(QpcMicros()) {}
+
+SimulatorTime::~SimulatorTime() {
+    t_simulatorMicros += QpcMicros() - start_;
+}
+
 void SetBeforeSystemCall(void (*fn)()) {
     g_beforeCall = fn;
 }

@@ -29,6 +29,19 @@ void SetBeforeSystemCall(void (*fn)());
 // so far (microseconds; the real waits of real-time mode excluded).
 double SimulatorMicros();
 
+// Counts the time of its scope as the simulator's (the simulated host's
+// callbacks, which the bench must not charge to the plug-in).
+class SimulatorTime {
+  public:
+    SimulatorTime();
+    ~SimulatorTime();
+    SimulatorTime(const SimulatorTime&) = delete;
+    SimulatorTime& operator=(const SimulatorTime&) = delete;
+
+  private:
+    double start_;
+};
+
 // Delivers the device broadcasts waiting in the model to the windows that
 // registered for them. Host thread only.
 void DeliverBroadcasts();

@@ -34,6 +34,7 @@ void RunHostLoop(const PluginApi& api, SimHost& host, const LoopOptions& options
                                               freq.QuadPart);
                 if (options.tickSimulatorMicros)
                     options.tickSimulatorMicros->push_back(SimulatorMicros() - sim0);
+                if (options.afterTick) options.afterTick();
             }
             host.FlushWrites();
         }

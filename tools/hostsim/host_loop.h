@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -21,6 +22,7 @@ struct LoopOptions {
     HWND timerWindow = nullptr;                 // when set, the WM_TIMER dispatches to it are timed
     std::vector<double>* tickMicros = nullptr;  // host-thread time of each tick
     std::vector<double>* tickSimulatorMicros = nullptr;  // of which the virtual system's
+    std::function<void()> afterTick;                     // runs when a timed tick has returned
 };
 
 // Runs the host's message loop: dispatches messages, calls Update once per

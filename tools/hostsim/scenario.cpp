@@ -131,6 +131,10 @@ class Runner {
     void Repeat(const Tokens& t);
     void Soak(const Tokens& t);
     void Counters(const Tokens& t);
+    void Allocations(const Tokens& t);
+    void Sweep(const Tokens& t);
+    void Inside(const char* callback, const std::string& argument);
+    void FinishInsideStop();
     void DeviceCommand(std::size_t device, const Tokens& t, std::size_t at, Micros when);
     std::function<void()> DeviceAction(std::size_t device, const Tokens& t, std::size_t at);
     void ExpectBlock(const Tokens& t);
@@ -164,7 +168,24 @@ class Runner {
     std::vector<std::string> failures_;
     ProcessCounters mark_;
     bool marked_ = false;
+    // "inside CALLBACK ARGUMENT ACTION": run once, inside that callback.
+    struct InsideAction {
+        std::string callback, argument;
+        Tokens action;
+    };
+    std::vector<InsideAction> inside_;
+    bool stopInside_ = false;  // StopPlug ran inside a callback: checked afterwards
+    std::string profileMark_;
+    bool profileMarked_ = false;
 };
+
+std::string FileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return "(no file)";
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
 
 void Runner::Fail(const std::string& what) {
     const std::string text = Format("%s:%zu: %s", file_.c_str(), cursor_ + 1, what.c_str());
@@ -283,7 +304,13 @@ void Runner::Call(const std::string& entry, const Tokens& t) {
         const bool ok = api_.InitControl(host_->motion(), host_->options(), host_->planner(),
                                          host_->parentObject());
         trace.Line(ok ? "= true" : "= false");
-        pluginWindow_ = FindWindowExA(host_->parentWindow(), nullptr, nullptr, nullptr);
+        // The new child; a window of an earlier InitControl may still be
+        // there (destroyed once the handler it was called from returns).
+        HWND found = nullptr;
+        for (HWND child = FindWindowExA(host_->parentWindow(), nullptr, nullptr, nullptr); child;
+             child = FindWindowExA(host_->parentWindow(), child, nullptr, nullptr))
+            if (!found || found == pluginWindow_) found = child;
+        pluginWindow_ = found;
         if (pluginWindow_) {
             RECT r{};
             GetWindowRect(pluginWindow_, &r);
@@ -331,6 +358,127 @@ void Runner::Call(const std::string& entry, const Tokens& t) {
         throw BadLine{"no such entry point: " + entry};
     }
     AfterDispatch();
+}
+
+// The host, inside a callback of the plug-in, does what the scenario said and
+// then lets the pending window messages through, as a host whose callback
+// pumps messages would.
+void Runner::Inside(const char* callback, const std::string& argument) {
+    for (auto it = inside_.begin(); it != inside_.end(); ++it) {
+        if (it->callback != callback || it->argument != argument) continue;
+        const Tokens action = it->action;
+        inside_.erase(it);
+        std::string words;
+        for (const std::string& w : action) words += (words.empty() ? "" : " ") + w;
+        TheTrace().Line(
+            Format("~ inside %s %s: %s", callback, Quote(argument.c_str()).c_str(), words.c_str()));
+        if (action.size() == 2 && action[0] == "call" && action[1] == "StopPlug") {
+            // Checked once the plug-in's frames below have returned.
+            TheTrace().Line("> StopPlug");
+            api_.StopPlug();
+            stopped_ = stopInside_ = true;
+            AfterDispatch();
+        } else {
+            Execute(action);
+            AfterDispatch();
+        }
+        return;
+    }
+}
+
+void Runner::FinishInsideStop() {
+    if (!stopInside_) return;
+    stopInside_ = false;
+    AfterDispatch();
+    Guard g(model_->lock);
+    model_->CheckAfterStop(pluginWindow_);
+}
+
+// "allocations fail [after=N]": the plug-in's next allocation fails (the
+// one after N more); "allocations work": the injection ends, and the trace
+// says whether an allocation was refused meanwhile.
+void Runner::Allocations(const Tokens& t) {
+    const std::string& how = Arg(t, 1);
+    if (how == "fail") {
+        const long long after = Integer(Option(t, 2, "after", "0"), 10);
+        FailAllocations(true, after);
+        TheTrace().Line(after ? Format("~ allocations fail after %lld", after)
+                              : std::string("~ allocations fail"));
+    } else if (how == "work") {
+        FailAllocations(false);
+        const AllocationFailures f = TakeAllocationFailures();
+        TheTrace().Line(Format("# allocations: %lld granted, %lld refused", f.granted, f.refused));
+        TheTrace().Line(f.refused ? "~ allocations work again, some were refused"
+                                  : "~ allocations work again, none was refused");
+    } else {
+        throw BadLine{"allocations fail [after=N] or allocations work"};
+    }
+}
+
+// "sweep" ... "end": runs the lines of the body again and again, the first
+// allocation of the plug-in failing in the first round, the second in the
+// second, and so on, until a round runs through with no allocation refused.
+// The rounds' trace is watched, not kept: the distinct results of the
+// entry points ("=" lines) and notes of what was missing ("~ no ...") are
+// traced after the sweep; faults count as always. Every round with a
+// refusal must leave the profile file as it found it.
+void Runner::Sweep(const Tokens& t) {
+    if (t.size() != 1) throw BadLine{"sweep, then the lines to run, then end"};
+    const std::size_t first = cursor_ + 1;
+    std::size_t last = first;
+    for (;; ++last) {
+        if (last >= lines_.size()) throw BadLine{"sweep without end"};
+        const Tokens body = Tokenize(lines_[last]);
+        if (body.size() == 1 && body[0] == "end") break;
+        if (!body.empty() && (body[0] == "expect" || body[0] == "repeat" || body[0] == "sweep" ||
+                              body[0] == "allocations"))
+            throw BadLine{"no " + body[0] + " inside sweep"};
+    }
+    std::vector<std::string> results;
+    struct Sink {
+        explicit Sink(std::vector<std::string>& out) {
+            TheTrace().SetSink([&out](const std::string& line) {
+                const bool result = line.compare(0, 2, "= ") == 0 ||
+                                    line.compare(0, 5, "~ no ") == 0 ||
+                                    line.compare(0, 6, "error:") == 0;
+                if (result && std::find(out.begin(), out.end(), line) == out.end())
+                    out.push_back(line);
+            });
+        }
+        ~Sink() { TheTrace().SetSink(nullptr); }
+    };
+    const int errorsBefore = model_->errors;
+    long long rounds = 0, changed = 0, granted = 0;
+    for (long long n = 0;; ++n) {
+        if (n > 100000) throw BadLine{"sweep: the body never runs through"};
+        bool refused = false;
+        const std::string before = FileBytes(profile_);
+        {
+            const Sink sink(results);
+            FailAllocations(true, n);
+            for (cursor_ = first; cursor_ < last; ++cursor_) {
+                const Tokens body = Tokenize(lines_[cursor_]);
+                if (!body.empty()) Execute(body);
+                FinishInsideStop();
+            }
+            FailAllocations(false);
+            const AllocationFailures f = TakeAllocationFailures();
+            refused = f.refused > 0;
+            granted += f.granted;
+        }
+        if (!refused) break;
+        ++rounds;
+        if (FileBytes(profile_) != before) ++changed;
+    }
+    cursor_ = last;
+    for (const std::string& line : results) TheTrace().Line(line);
+    TheTrace().Line(Format("# sweep: %lld allocations granted in all", granted));
+    TheTrace().Line(Format("~ sweep: %lld rounds, one allocation refused in each", rounds));
+    if (rounds == 0) Fail("sweep: no allocation was refused; the body exercised nothing");
+    if (changed)
+        Fail(Format("sweep: %lld rounds with a refused allocation changed the profile", changed));
+    if (model_->errors > errorsBefore)
+        Fail(Format("sweep: %d faults", model_->errors - errorsBefore));
 }
 
 void Runner::Start() {
@@ -729,9 +877,10 @@ void Runner::Execute(const Tokens& t) {
     } else if (cmd == "device") {
         const std::string& name = Arg(t, 1);
         if (Device(name) >= 0) throw BadLine{"device " + name + " exists already"};
-        static const char* const kReserved[] = {"device", "at",     "tick",  "update",  "run",
-                                                "wait",   "expect", "start", "stop",    "call",
-                                                "check",  "repeat", "soak",  "counters"};
+        static const char* const kReserved[] = {
+            "device", "at",       "tick",   "update",      "run",     "wait",
+            "expect", "start",    "stop",   "call",        "check",   "repeat",
+            "soak",   "counters", "inside", "allocations", "profile", "sweep"};
         for (const char* r : kReserved)
             if (name == r) throw BadLine{"a device cannot be called " + name};
         const uint16_t vid = static_cast<uint16_t>(Integer(Option(t, 2, "vid", "0x04D8"), 16));
@@ -773,7 +922,14 @@ void Runner::Execute(const Tokens& t) {
             TheTrace().Line(ProfileSummary(profile_));
             return;
         }
-        if (Arg(t, 1) != "handles") throw BadLine{"check handles or check profile"};
+        if (Arg(t, 1) == "profile-unchanged") {
+            if (!profileMarked_) throw BadLine{"profile mark first"};
+            TheTrace().Line(FileBytes(profile_) == profileMark_ ? "~ profile unchanged"
+                                                                : "~ profile changed");
+            return;
+        }
+        if (Arg(t, 1) != "handles")
+            throw BadLine{"check handles, check profile or check profile-unchanged"};
         Guard g(model_->lock);
         TheTrace().Line(model_->OpenSummary());
     } else if (cmd == "say") {
@@ -788,6 +944,17 @@ void Runner::Execute(const Tokens& t) {
         Soak(t);
     } else if (cmd == "counters") {
         Counters(t);
+    } else if (cmd == "allocations") {
+        Allocations(t);
+    } else if (cmd == "sweep") {
+        Sweep(t);
+    } else if (cmd == "inside") {
+        if (t.size() < 4) throw BadLine{"inside CALLBACK ARGUMENT ACTION..."};
+        inside_.push_back(InsideAction{t[1], t[2], Tokens(t.begin() + 3, t.end())});
+    } else if (cmd == "profile") {
+        if (Arg(t, 1) != "mark") throw BadLine{"profile mark"};
+        profileMark_ = FileBytes(profile_);
+        profileMarked_ = true;
     } else if (cmd == "at") {
         const std::string& when = Arg(t, 1);
         Micros at;
@@ -879,6 +1046,9 @@ int Runner::Run() {
     SetBeforeSystemCall([] {
         if (SimHost* h = SimHost::Current()) h->FlushWrites();
     });
+    host_->inside = [this](const char* callback, const std::string& argument) {
+        Inside(callback, argument);
+    };
     for (const ImportedFunction& f : imports)
         if (IsUnmodelledDeviceImport(f.module.c_str(), f.function.c_str()))
             model_->Error("the plug-in imports " + f.module + " " + f.function +
@@ -893,12 +1063,14 @@ int Runner::Run() {
         try {
             const Tokens t = Tokenize(lines_[cursor_]);
             if (!t.empty()) Execute(t);
+            FinishInsideStop();
         } catch (const BadLine& bad) {
             std::fprintf(stderr, "%s:%zu: %s\n", file_.c_str(), cursor_ + 1, bad.message.c_str());
             status = kScenarioInvalid;
             break;
         }
     }
+    FailAllocations(false);
     if (status != kScenarioInvalid && started_ && !stopped_) Stop();
     pendant_.reset();
     patch_.Restore();

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "hostsim/device_hooks.h"
 #include "hostsim/trace.h"
 
 namespace hostsim {
@@ -16,14 +17,21 @@ void Flush() {
     if (g_current) g_current->FlushWrites();
 }
 
+void Inside(const char* callback, const std::string& argument) {
+    if (g_current && g_current->inside) g_current->inside(callback, argument);
+}
+
 void HK4_CDECL OnDoButton(int32_t code) {
+    const SimulatorTime host;
     Flush();
     const std::string line = Format("< DoButton %d", code);
     TheTrace().Line(line);
     TheTrace().Record(line);
+    Inside("DoButton", std::to_string(code));
 }
 
 void HK4_CDECL OnSetDRO(int32_t number, double value) {
+    const SimulatorTime host;
     Flush();
     TheTrace().Line(Format("< SetDRO %d %.10g", number, value));
     if (TheTrace().Recording()) TheTrace().Record(Format("< SetDRO %d %.17g", number, value));
@@ -31,37 +39,44 @@ void HK4_CDECL OnSetDRO(int32_t number, double value) {
 }
 
 double HK4_CDECL OnGetDRO(int32_t number) {
+    const SimulatorTime host;
     double value = 0.0;
     if (g_current) {
         Flush();
         auto it = g_current->dros.find(number);
         if (it != g_current->dros.end()) value = it->second;
         if (g_current->traceReads) TheTrace().Line(Format("< GetDRO %d -> %.10g", number, value));
+        Inside("GetDRO", std::to_string(number));
     }
     return value;
 }
 
 uint8_t HK4_CDECL OnGetLED(int32_t number) {
+    const SimulatorTime host;
     uint8_t value = 0;
     if (g_current) {
         Flush();
         auto it = g_current->leds.find(number);
         if (it != g_current->leds.end()) value = it->second;
         if (g_current->traceReads) TheTrace().Line(Format("< GetLED %d -> %d", number, value));
+        Inside("GetLED", std::to_string(number));
     }
     return value;
 }
 
 void HK4_CDECL OnSetLED(int32_t number, bool on) {
+    const SimulatorTime host;
     Flush();
     TheTrace().Line(Format("< SetLED %d %d", number, on ? 1 : 0));
 }
 
 void HK4_CDECL OnCode(const char* line) {
+    const SimulatorTime host;
     Flush();
     const std::string text = "< Code " + Quote(line);
     TheTrace().Line(text);
     TheTrace().Record(text);
+    Inside("Code", line ? line : "");
 }
 
 LRESULT CALLBACK ParentProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -51,6 +52,10 @@ class SimHost {
     std::map<int32_t, double> dros;
     std::map<int32_t, uint8_t> leds;
     bool traceReads = false;  // also trace GetDRO and GetLED calls
+    // Runs inside each callback the plug-in makes (after it is traced), with
+    // the callback's name and argument ("Code", "DOJOG"; "GetLED", "800"):
+    // where a host lets window messages through.
+    std::function<void(const char* callback, const std::string& argument)> inside;
 
     // Installs the recording callbacks through the plug-in's installers.
     void InstallCallbacks(const PluginApi& api);

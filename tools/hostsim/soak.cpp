@@ -4,9 +4,10 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <unordered_map>
-#include <cstdlib>
+#include <utility>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -188,28 +189,54 @@ void Allocated(void* p, std::size_t size) {
     g_heapBytes += static_cast<long long>(size);
 }
 
-// By address only: the block may be gone already (realloc).
-void Freed(std::uintptr_t p) {
+bool g_failing = false;
+long long g_grant = 0;
+AllocationFailures g_failures;
+
+// False when this allocation is to fail: the one after `g_grant` more.
+bool Grant() {
+    std::lock_guard<std::mutex> g(g_heapLock);
+    if (!g_failing || g_failures.refused > 0 || g_grant-- > 0) {
+        if (g_failing) ++g_failures.granted;
+        return true;
+    }
+    ++g_failures.refused;
+    return false;
+}
+
+// Freed blocks, poisoned, waiting to go for real (oldest first).
+constexpr std::size_t kQuarantine = 256;
+void* g_quarantine[kQuarantine] = {};
+std::size_t g_quarantineNext = 0;
+
+// By address only: the block may be gone already (realloc). Returns the
+// block's size, 0 when it was allocated before the count began.
+std::size_t Freed(std::uintptr_t p) {
     std::lock_guard<std::mutex> g(g_heapLock);
     auto it = g_heapBlocks.find(p);
-    if (it == g_heapBlocks.end()) return;  // allocated before the count began
-    g_heapBytes -= static_cast<long long>(it->second);
+    if (it == g_heapBlocks.end()) return 0;
+    const std::size_t size = it->second;
+    g_heapBytes -= static_cast<long long>(size);
     g_heapBlocks.erase(it);
+    return size;
 }
 
 void* __cdecl Hook_malloc(std::size_t size) {
+    if (!Grant()) return nullptr;
     void* p = std::malloc(size);
     Allocated(p, size);
     return p;
 }
 
 void* __cdecl Hook_calloc(std::size_t n, std::size_t size) {
+    if (!Grant()) return nullptr;
     void* p = std::calloc(n, size);
     Allocated(p, n * size);
     return p;
 }
 
 void* __cdecl Hook_realloc(void* old, std::size_t size) {
+    if (size != 0 && !Grant()) return nullptr;  // the old block stays as it was
     const auto was = reinterpret_cast<std::uintptr_t>(old);
     void* p = std::realloc(old, size);
     if (p || size == 0) {
@@ -220,11 +247,35 @@ void* __cdecl Hook_realloc(void* old, std::size_t size) {
 }
 
 void __cdecl Hook_free(void* p) {
-    if (p) Freed(reinterpret_cast<std::uintptr_t>(p));
-    std::free(p);
+    if (!p) return;
+    const std::size_t size = Freed(reinterpret_cast<std::uintptr_t>(p));
+    if (size == 0) {
+        std::free(p);
+        return;
+    }
+    std::memset(p, 0xDD, size);
+    void* oldest = nullptr;
+    {
+        std::lock_guard<std::mutex> g(g_heapLock);
+        oldest = g_quarantine[g_quarantineNext];
+        g_quarantine[g_quarantineNext] = p;
+        g_quarantineNext = (g_quarantineNext + 1) % kQuarantine;
+    }
+    std::free(oldest);
 }
 
 }  // namespace
+
+void FailAllocations(bool fail, long long grant) {
+    std::lock_guard<std::mutex> g(g_heapLock);
+    g_failing = fail;
+    g_grant = grant;
+}
+
+AllocationFailures TakeAllocationFailures() {
+    std::lock_guard<std::mutex> g(g_heapLock);
+    return std::exchange(g_failures, AllocationFailures{});
+}
 
 std::vector<Redirect> HeapRedirects() {
     return {{"malloc", reinterpret_cast<void*>(Hook_malloc)},

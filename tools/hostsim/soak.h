@@ -101,8 +101,27 @@ class JogWatch {
 };
 
 // The plug-in's own heap: its calls to the C runtime's allocator, counted
-// through its import table (what it allocated and has not freed).
+// through its import table (what it allocated and has not freed). A block
+// the plug-in frees is filled with 0xDD and held back for a while before it
+// really goes, so that a use after free reads garbage instead of what was
+// there.
 std::vector<Redirect> HeapRedirects();
+
+// From now on one allocation of the plug-in fails (malloc, calloc or
+// realloc returns null): the one after `grant` more have succeeded; those
+// after it succeed again, as they would once memory is freed. One failure
+// at a time, swept over every allocation of a call, reaches every failure
+// point. (Failing all of them at once would end the process inside the
+// static C++ runtime: its emergency exception memory is guarded by a mutex
+// that the threading runtime makes on first use, with malloc, and a throw
+// that cannot allocate recurses there without end.)
+// FailAllocations(false) stops the injection. What the plug-in asked for
+// meanwhile:
+struct AllocationFailures {
+    long long granted = 0, refused = 0;
+};
+void FailAllocations(bool fail, long long grant = 0);
+AllocationFailures TakeAllocationFailures();
 
 // The process's own counters, and the plug-in's heap.
 struct ProcessCounters {
