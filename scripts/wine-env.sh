@@ -1,11 +1,21 @@
-# Sourced by the scripts that run Windows programs: one private Wine prefix,
-# quiet logs, no installer prompts.
+# Sourced by the scripts that run Windows programs: one private Wine prefix
+# per build (32-bit programs under 32-bit Wine, x64 ones under wine64), quiet
+# logs, no installer prompts. HK4_WINE_BITS=32 selects the 32-bit side; the
+# default is 64.
 HK4_ROOT=${HK4_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
-export WINEPREFIX=${WINEPREFIX:-$HK4_ROOT/build/wineprefix}
+HK4_WINE_BITS=${HK4_WINE_BITS:-64}
+if [ "$HK4_WINE_BITS" = 32 ]; then
+    export WINEPREFIX=${WINEPREFIX:-$HK4_ROOT/build/wineprefix32}
+    export WINEARCH=win32
+    HK4_WINE=${HK4_WINE:-/usr/lib/wine/wine}
+else
+    export WINEPREFIX=${WINEPREFIX:-$HK4_ROOT/build/wineprefix}
+    export WINEARCH=win64
+    HK4_WINE=${HK4_WINE:-/usr/lib/wine/wine64}
+fi
+export HK4_WINE_BITS
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree=;mshtml=;winemenubuilder.exe="}
-export WINEARCH=win64
-HK4_WINE=${HK4_WINE:-/usr/lib/wine/wine64}
 
 # Creates the prefix once; later calls return at once.
 hk4_wine_prefix() {
@@ -29,4 +39,13 @@ hk4_wine_prefix() {
 hk4_wine_services() {
     "$HK4_ROOT/scripts/wineserver.sh" -p >/dev/null 2>&1
     "$HK4_WINE" cmd.exe /c exit </dev/null >/dev/null 2>&1
+}
+
+# Whether this machine runs programs of the selected width, found by running
+# one: `hk4_wine_runs PROGRAM.exe [ARGS...]` succeeds when the program ran and
+# exited 0.
+hk4_wine_runs() {
+    [ -x "$HK4_WINE" ] || return 1
+    hk4_wine_prefix || return 1
+    "$HK4_WINE" "$@" </dev/null >/dev/null 2>&1
 }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Runs a 64-bit Windows program under Wine in the project's prefix, with a
-# virtual display when none is there.
+# Runs a Windows program under Wine in the project's prefix for its width
+# (HK4_WINE_BITS=32 or 64, see wine-env.sh), with a virtual display when none
+# is there.
 source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
 hk4_wine_prefix
 if [ -z "${DISPLAY:-}" ]; then

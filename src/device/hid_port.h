@@ -92,7 +92,8 @@ class HidFile {
     virtual ReadResult StartRead(ReadEventRecord& record) = 0;
     // GetOverlappedResult without waiting.
     virtual ReadResult FinishRead(ReadEventRecord& record) = 0;
-    // CancelIoEx of the read that uses the record.
+    // CancelIoEx of the read that uses the record (CancelIo where the
+    // system lacks CancelIoEx: the thread that started the read cancels it).
     virtual void CancelRead(ReadEventRecord& record) = 0;
     // WriteFile without an overlapped record; true when it succeeded.
     virtual bool Write(const uint8_t* data, uint32_t size) = 0;

@@ -1,6 +1,7 @@
 // The Win32 HID port. Device I/O goes only through the imported functions
 // named in hid_port.h, called directly, so that a test host can stand in for
-// the device by replacing them in this module's import table.
+// the device by replacing them in this module's import table; CancelIoEx,
+// which Windows XP lacks, is found through the imported GetProcAddress.
 #include "device/hid_port_win32.h"
 
 #include <windows.h>
@@ -40,6 +41,23 @@ GUID ToGuid(const DeviceGuid& guid) {
     GUID out{guid.data1, guid.data2, guid.data3, {}};
     std::memcpy(out.Data4, guid.data4, sizeof out.Data4);
     return out;
+}
+
+// Cancels the read that uses `overlapped`. CancelIoEx came with Windows
+// Vista; on XP, CancelIo cancels the I/O the calling thread started on the
+// file, which is that read: the host's thread starts and cancels it, and
+// only one read is outstanding per file. Looked up at each (rare) call, so
+// that nothing is kept between the plug-in's loads.
+void CancelOneRead(HANDLE file, OVERLAPPED* overlapped) {
+    using CancelIoExFn = BOOL(WINAPI*)(HANDLE, LPOVERLAPPED);
+    const HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    const auto cancelIoEx = kernel ? reinterpret_cast<CancelIoExFn>(reinterpret_cast<void*>(
+                                         GetProcAddress(kernel, "CancelIoEx")))
+                                   : nullptr;
+    if (cancelIoEx)
+        cancelIoEx(file, overlapped);
+    else
+        CancelIo(file);
 }
 
 DeviceGuid FromGuid(const GUID& guid) {
@@ -105,7 +123,7 @@ class Win32File final : public HidFile {
 
     void CancelRead(ReadEventRecord& base) override {
         Win32ReadEvent& record = static_cast<Win32ReadEvent&>(base);
-        CancelIoEx(file_.get(), &record.overlapped);
+        CancelOneRead(file_.get(), &record.overlapped);
     }
 
     bool Write(const uint8_t* data, uint32_t size) override {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "hostsim/expect.h"
+#include "hostsim/record_sizes.h"
 
 namespace {
 
@@ -65,6 +66,39 @@ TEST(Expect, SelectedLinesMustMatchExactlyWithGapsWhereAllowed) {
         std::string report;
         EXPECT_EQ(Check(e, window, report), c.pass) << (c.lines.empty() ? "" : c.lines[0]);
         EXPECT_EQ(report.empty(), c.pass);
+    }
+}
+
+// Expected lines name the record sizes that differ between the 32-bit and
+// the x64 build; each build puts in its own.
+TEST(Expect, RecordSizesAreThoseOfThisBuild) {
+    const std::string ifd = std::to_string(sizeof(void*) == 4 ? 28 : 32);
+    const std::string det = std::to_string(sizeof(void*) == 4 ? 5 : 8);
+    struct Case {
+        std::string line;
+        bool ok;
+        std::string expanded;
+    } const cases[] = {
+        {"! SetupDiEnumDeviceInterfaces list#1 HID 0 cbSize=sizeof(SP_DEVICE_INTERFACE_DATA) -> "
+         "TRUE",
+         true, "! SetupDiEnumDeviceInterfaces list#1 HID 0 cbSize=" + ifd + " -> TRUE"},
+        {"a=sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) b=sizeof(HIDD_ATTRIBUTES)", true,
+         "a=" + det + " b=12"},
+        {"sizeof(DEV_BROADCAST_DEVICEINTERFACE_A)sizeof(void*)", true,
+         "32" + std::to_string(sizeof(void*))},
+        {"~ no sizes here {4d1e55b2-f16f-11cf-88cb-001111000030}", true,
+         "~ no sizes here {4d1e55b2-f16f-11cf-88cb-001111000030}"},
+        {"cbSize=sizeof(SP_DEVINFO_DATA)", false, ""},
+        {"cbSize=sizeof(HIDD_ATTRIBUTES", false, ""},
+    };
+    for (const Case& c : cases) {
+        std::string out, error;
+        ASSERT_EQ(hostsim::ExpandRecordSizes(c.line, out, error), c.ok) << c.line;
+        if (c.ok) {
+            EXPECT_EQ(out, c.expanded);
+        } else {
+            EXPECT_FALSE(error.empty()) << c.line;
+        }
     }
 }
 

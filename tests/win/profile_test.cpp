@@ -120,6 +120,14 @@ std::vector<std::string> FilesIn(const std::string& dir) {
     return names;
 }
 
+BOOL CALLBACK CancelDialog(HWND w, LPARAM) {
+    char cls[16] = {};
+    GetClassNameA(w, cls, sizeof cls);
+    if (std::string(cls) == "#32770" && IsWindowVisible(w))
+        PostMessageA(w, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    return TRUE;
+}
+
 // Runs `fn` on this thread while another thread dismisses, with Esc, any
 // dialog that this thread shows, as a user would.
 void DismissingDialogs(void (*fn)()) {
@@ -127,16 +135,7 @@ void DismissingDialogs(void (*fn)()) {
     std::atomic<bool> done{false};
     std::thread closer([&] {
         while (!done) {
-            EnumThreadWindows(
-                thread,
-                [](HWND w, LPARAM) -> BOOL {
-                    char cls[16] = {};
-                    GetClassNameA(w, cls, sizeof cls);
-                    if (std::string(cls) == "#32770" && IsWindowVisible(w))
-                        PostMessageA(w, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-                    return TRUE;
-                },
-                0);
+            EnumThreadWindows(thread, CancelDialog, 0);
             Sleep(20);
         }
     });

@@ -12,6 +12,7 @@ extern "C" {
 
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "hostsim/device_hooks.h"
@@ -43,6 +44,8 @@ const auto kRead = Hook<decltype(&ReadFile)>("ReadFile");
 const auto kWrite = Hook<decltype(&WriteFile)>("WriteFile");
 const auto kResult = Hook<decltype(&GetOverlappedResult)>("GetOverlappedResult");
 const auto kCancel = Hook<decltype(&CancelIoEx)>("CancelIoEx");
+const auto kCancelIo = Hook<decltype(&CancelIo)>("CancelIo");
+const auto kGetProcAddress = Hook<decltype(&GetProcAddress)>("GetProcAddress");
 const auto kCreateEvent = Hook<decltype(&CreateEventA)>("CreateEventA");
 const auto kWait = Hook<decltype(&WaitForSingleObject)>("WaitForSingleObject");
 const auto kRegister = Hook<decltype(&RegisterDeviceNotificationA)>("RegisterDeviceNotificationA");
@@ -276,6 +279,41 @@ TEST_F(VirtualPendant, AReadOnAClosedHandleMustBeFinishedBeforeItsRecordIsReused
     kClose(ev);
     clean.CheckAfterStop(nullptr);
     EXPECT_EQ(clean.errors, 0);
+    SetModel(&m);
+}
+
+// Without CancelIoEx (Windows XP) the plug-in cancels with CancelIo, which
+// reaches only the reads the calling thread started.
+TEST_F(VirtualPendant, CancelIoCancelsTheCallingThreadsReadsOnly) {
+    const HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    EXPECT_EQ(reinterpret_cast<void*>(kGetProcAddress(kernel, "CancelIoEx")),
+              reinterpret_cast<void*>(kCancel));
+    EXPECT_EQ(kGetProcAddress(kernel, "GetTickCount"), GetProcAddress(kernel, "GetTickCount"));
+    DeviceModel xp(true);
+    xp.hasCancelIoEx = false;
+    SetModel(&xp);
+    xp.AddDevice("pendant", kPendantVid, kPendantPid, kPendantPath, true);
+    EXPECT_EQ(kGetProcAddress(kernel, "CancelIoEx"), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+
+    HANDLE ev = kCreateEvent(nullptr, TRUE, FALSE, nullptr);
+    OVERLAPPED o{};
+    o.hEvent = ev;
+    HANDLE h = OpenRead();
+    EXPECT_FALSE(kRead(h, buf, sizeof buf, nullptr, &o));
+    std::thread other([&] { EXPECT_TRUE(kCancelIo(h)); });
+    other.join();
+    EXPECT_FALSE(kResult(h, &o, &n, FALSE));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_INCOMPLETE));  // still pending
+    EXPECT_TRUE(kCancelIo(h));
+    EXPECT_EQ(kWait(ev, INFINITE), WAIT_OBJECT_0);
+    EXPECT_FALSE(kResult(h, &o, &n, FALSE));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_OPERATION_ABORTED));
+    EXPECT_TRUE(kClose(h));
+    kClose(ev);
+    xp.CheckAfterStop(nullptr);
+    EXPECT_EQ(xp.errors, 0);
+    for (const std::string& l : TheTrace().Lines()) EXPECT_NE(l.compare(0, 6, "error:"), 0) << l;
     SetModel(&m);
 }
 

@@ -11,6 +11,7 @@ extern "C" {
 #include <algorithm>
 #include <cctype>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <cwchar>
 #include <mutex>
@@ -520,6 +521,7 @@ BOOL WINAPI Hook_ReadFile(HANDLE h, LPVOID buffer, DWORD size, LPDWORD read, LPO
     op.ov = ov;
     op.event = ov ? ov->hEvent : nullptr;
     op.started = m->Now();
+    op.thread = GetCurrentThreadId();
     if (d.readMode == ReadMode::Immediate && !vh.queue.empty()) {
         const Report r = vh.queue.front();
         vh.queue.pop_front();
@@ -717,6 +719,45 @@ BOOL WINAPI Hook_CancelIoEx(HANDLE h, LPOVERLAPPED ov) {
     return TRUE;
 }
 
+// CancelIo cancels the reads on the file that the calling thread started.
+BOOL WINAPI Hook_CancelIo(HANDLE h) {
+    DeviceModel* m = Model();
+    const long hi = m ? m->HandleIndex(h) : -1;
+    if (hi < 0) return CancelIo(h);
+    const SystemCall call;
+    Guard g(m->lock);
+    VirtualHandle& vh = m->handles[static_cast<std::size_t>(hi)];
+    const std::string line = "! CancelIo " + vh.label;
+    if (!vh.open) {
+        m->Error("CancelIo on closed " + vh.label);
+        return Fail(line, ERROR_INVALID_HANDLE, FALSE);
+    }
+    const DWORD thread = GetCurrentThreadId();
+    for (ReadOp& op : m->reads) {
+        if (op.handle != static_cast<std::size_t>(hi) || op.state != ReadState::Pending) continue;
+        if (op.thread == thread) op.state = ReadState::Cancelling;
+    }
+    TheTrace().Line(line + " -> TRUE");
+    SetLastError(0);
+    return TRUE;
+}
+
+// The plug-in looks up CancelIoEx at run time: it finds the simulator's, or
+// none where the simulated system lacks it. Not traced: no device call.
+FARPROC WINAPI Hook_GetProcAddress(HMODULE module, LPCSTR name) {
+    DeviceModel* m = Model();
+    const bool byName = reinterpret_cast<std::uintptr_t>(name) > 0xFFFF;
+    if (m && byName && module == GetModuleHandleA("kernel32.dll") &&
+        std::strcmp(name, "CancelIoEx") == 0) {
+        if (!m->hasCancelIoEx) {
+            SetLastError(ERROR_PROC_NOT_FOUND);
+            return nullptr;
+        }
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(Hook_CancelIoEx));
+    }
+    return GetProcAddress(module, name);
+}
+
 // ---- notifications and timers ----
 
 HDEVNOTIFY WINAPI Hook_RegisterDeviceNotificationA(HANDLE recipient, LPVOID filter, DWORD flags) {
@@ -843,6 +884,8 @@ std::vector<Redirect> DeviceRedirects() {
         {"WriteFile", Addr(Hook_WriteFile)},
         {"GetOverlappedResult", Addr(Hook_GetOverlappedResult)},
         {"CancelIoEx", Addr(Hook_CancelIoEx)},
+        {"CancelIo", Addr(Hook_CancelIo)},
+        {"GetProcAddress", Addr(Hook_GetProcAddress)},
         {"CreateEventA", Addr(Hook_CreateEventA)},
         {"WaitForSingleObject", Addr(Hook_WaitForSingleObject)},
         {"RegisterDeviceNotificationA", Addr(Hook_RegisterDeviceNotificationA)},
@@ -862,7 +905,6 @@ bool IsUnmodelledDeviceImport(const char* module, const char* function) {
         "DeviceIoControl",
         "ReadFileEx",
         "WriteFileEx",
-        "CancelIo",
         "GetOverlappedResultEx",
         "CreateFile2",
         "RegisterDeviceNotificationW",

@@ -100,6 +100,7 @@ struct ReadOp {
     OVERLAPPED* ov = nullptr;
     HANDLE event = nullptr;
     Micros started = 0;
+    DWORD thread = 0;  // that started it (CancelIo cancels by thread)
     ReadState state = ReadState::Pending;
     bool observed = false;
     DWORD error = 0;  // Win32 error of a completed read, 0 = data
@@ -154,6 +155,9 @@ class DeviceModel {
 
     std::recursive_mutex lock;
     const bool stepped;
+    // The system has CancelIoEx (Windows Vista and later); without it, as on
+    // Windows XP, GetProcAddress finds none.
+    bool hasCancelIoEx = true;
 
     // --- clock ---
     Micros Now();

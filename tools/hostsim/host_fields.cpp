@@ -98,28 +98,28 @@ void WriteField(const hk4::Host& host, const NamedField& f, double value) {
     }
 }
 
-std::string FieldText(const hk4::Host& host, const NamedField& f) {
+std::string FieldText(const hk4::Host& host, const NamedField& f, int digits) {
     switch (f.type) {
         case Type::I32:
             return Format("%d", host.read(hk4::Field<int32_t>{f.block, f.offset}));
         case Type::U8:
             return Format("%u", host.read(hk4::Field<uint8_t>{f.block, f.offset}));
         case Type::F64:
-            return Format("%.10g", host.read(hk4::Field<double>{f.block, f.offset}));
+            return Format("%.*g", digits, host.read(hk4::Field<double>{f.block, f.offset}));
     }
     return std::string();
 }
 
 void FieldWatch::Take(const hk4::Host& host) {
     values_.clear();
-    for (const NamedField& f : HostFields()) values_.push_back(FieldText(host, f));
+    for (const NamedField& f : HostFields()) values_.push_back(FieldText(host, f, digits_));
 }
 
 std::vector<std::string> FieldWatch::Changes(const hk4::Host& host) {
     std::vector<std::string> out;
     if (values_.size() != HostFields().size()) Take(host);
     for (std::size_t i = 0; i < HostFields().size(); ++i) {
-        std::string now = FieldText(host, HostFields()[i]);
+        std::string now = FieldText(host, HostFields()[i], digits_);
         if (now != values_[i]) {
             out.push_back("< write " + HostFields()[i].name + " = " + now);
             values_[i] = std::move(now);

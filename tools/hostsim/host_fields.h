@@ -27,17 +27,20 @@ const NamedField* FindHostField(const std::string& name);
 // Reads and writes a field as a double (integers are converted).
 double ReadField(const hk4::Host& host, const NamedField& f);
 void WriteField(const hk4::Host& host, const NamedField& f, double value);
-std::string FieldText(const hk4::Host& host, const NamedField& f);
+// Doubles to `digits` significant digits (17: every bit).
+std::string FieldText(const hk4::Host& host, const NamedField& f, int digits = 10);
 
 // Remembers the field values and tells which changed since.
 class FieldWatch {
   public:
+    explicit FieldWatch(int digits = 10) : digits_(digits) {}
     void Take(const hk4::Host& host);
     // "< write NAME = VALUE" for each field that changed, in table order;
     // the new values become the remembered ones.
     std::vector<std::string> Changes(const hk4::Host& host);
 
   private:
+    int digits_;
     std::vector<std::string> values_;
 };
 

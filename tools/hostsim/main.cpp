@@ -29,6 +29,9 @@ void Usage() {
         "  --scenario FILE   run a scenario (docs/scenarios.md); exit 0 passed, 1 failed,\n"
         "                    2 unusable, 77 skipped\n"
         "  --quiet           with --scenario: print only failures\n"
+        "  --record FILE     with --scenario in stepped mode: write the host callbacks\n"
+        "                    (DoButton, Code, SetDRO, field writes), values to the last\n"
+        "                    bit, to FILE\n"
         "  --bench WHICH     real-time measurements: all, silent, on-change, 8ms, 1ms\n"
         "  --seconds S       length of each bench run (default 10)\n"
         "  --real-pendant    use the pendant plugged into this PC (nothing is patched)\n"
@@ -119,7 +122,7 @@ int PlainRun(const std::string& dll, const std::string& profile, DWORD runMs, bo
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string dll, profile = "hostsim-profile.xml", scenario, bench;
+    std::string dll, profile = "hostsim-profile.xml", scenario, bench, record;
     DWORD runMs = 3000;
     double seconds = 10.0;
     bool reads = false, quiet = false, realPendant = false;
@@ -132,6 +135,8 @@ int main(int argc, char** argv) {
             runMs = static_cast<DWORD>(std::strtoul(argv[++i], nullptr, 10));
         } else if (a == "--scenario" && more) {
             scenario = argv[++i];
+        } else if (a == "--record" && more) {
+            record = argv[++i];
         } else if (a == "--bench" && more) {
             bench = argv[++i];
         } else if (a == "--seconds" && more) {
@@ -160,6 +165,7 @@ int main(int argc, char** argv) {
     if (!scenario.empty()) {
         hostsim::ScenarioOptions o;
         o.echo = !quiet;
+        o.record = record;
         status = hostsim::RunScenario(scenario, dll, o);
     } else if (!bench.empty()) {
         status = hostsim::RunBench(bench, dll, seconds);

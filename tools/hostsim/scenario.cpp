@@ -18,6 +18,7 @@
 #include "hostsim/host_loop.h"
 #include "hostsim/import_patch.h"
 #include "hostsim/plugin_api.h"
+#include "hostsim/record_sizes.h"
 #include "hostsim/sim_host.h"
 #include "hostsim/soak.h"
 #include "hostsim/trace.h"
@@ -159,7 +160,7 @@ class Runner {
     PluginApi api_;
     ImportPatch patch_, heapPatch_;
     std::string profile_;
-    bool installed_ = false, started_ = false, stopped_ = false, realtime_ = false;
+    bool installed_ = false, started_ = false, stopped_ = false, realtime_ = false, xp_ = false;
     HWND pluginWindow_ = nullptr;
     std::size_t checkpoint_ = 0;
     int ticks_ = 0, expectations_ = 0;
@@ -671,7 +672,9 @@ void Runner::ExpectBlock(const Tokens& t) {
             const std::string line = Trim(lines_[cursor_]);
             if (line == "end") break;
             if (line.empty() || line.compare(0, 2, "//") == 0) continue;
-            e.lines.push_back(line);
+            std::string expanded, error;
+            if (!ExpandRecordSizes(line, expanded, error)) throw BadLine{error};
+            e.lines.push_back(expanded);
         }
     }
     const std::vector<std::string> all = TheTrace().Lines();
@@ -844,7 +847,7 @@ void Runner::Counters(const Tokens& t) {
 
 void Runner::Execute(const Tokens& t) {
     const std::string& cmd = t[0];
-    if (cmd == "mode" || cmd == "requires") return;  // read before the run
+    if (cmd == "mode" || cmd == "requires" || cmd == "system") return;  // read before the run
     if (cmd == "host-cycle") {
         cycleMs_ = static_cast<DWORD>(Integer(Arg(t, 1)));
     } else if (cmd == "trace-reads") {
@@ -990,6 +993,8 @@ int Runner::Run() {
             const Tokens t = Tokenize(lines_[cursor_]);
             if (t.empty()) continue;
             if (t[0] == "mode") realtime_ = !OnOff(Arg(t, 1), "stepped", "realtime");
+            // "system xp": a system without CancelIoEx.
+            if (t[0] == "system") xp_ = OnOff(Arg(t, 1), "xp", "vista");
             if (t[0] == "requires") {
                 if (Arg(t, 1) != "import") throw BadLine{"requires import FUNCTION"};
                 required.push_back(Arg(t, 2));
@@ -1002,6 +1007,18 @@ int Runner::Run() {
 
     Trace& trace = TheTrace();
     if (options_.echo) trace.SetEcho(stdout);
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> record(nullptr, &std::fclose);
+    if (!options_.record.empty() && !realtime_) {
+        record.reset(std::fopen(options_.record.c_str(), "wb"));
+        if (!record) {
+            std::fprintf(stderr, "hostsim: cannot write %s\n", options_.record.c_str());
+            return kScenarioInvalid;
+        }
+        trace.SetRecord(record.get());
+    }
+    struct StopRecord {
+        ~StopRecord() { TheTrace().SetRecord(nullptr); }
+    } stopRecord;
     std::string error;
     if (!api_.Load(dll_, error)) {
         std::fprintf(stderr, "hostsim: %s\n", error.c_str());
@@ -1019,6 +1036,7 @@ int Runner::Run() {
     }
 
     model_ = std::make_unique<DeviceModel>(!realtime_);
+    model_->hasCancelIoEx = !xp_;
     SetModel(model_.get());
     profile_ = TempProfilePath();
     DeleteFileA(profile_.c_str());

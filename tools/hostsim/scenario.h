@@ -9,6 +9,9 @@ namespace hostsim {
 
 struct ScenarioOptions {
     bool echo = true;  // print the trace as it happens
+    // Where to keep the record of the host callbacks (see Trace::Record);
+    // a real-time run keeps none, its callbacks depend on timing.
+    std::string record;
 };
 
 // Exit status of a scenario run.

@@ -24,7 +24,9 @@ void Inside(const char* callback, const std::string& argument) {
 void HK4_CDECL OnDoButton(int32_t code) {
     const SimulatorTime host;
     Flush();
-    TheTrace().Line(Format("< DoButton %d", code));
+    const std::string line = Format("< DoButton %d", code);
+    TheTrace().Line(line);
+    TheTrace().Record(line);
     Inside("DoButton", std::to_string(code));
 }
 
@@ -32,6 +34,7 @@ void HK4_CDECL OnSetDRO(int32_t number, double value) {
     const SimulatorTime host;
     Flush();
     TheTrace().Line(Format("< SetDRO %d %.10g", number, value));
+    if (TheTrace().Recording()) TheTrace().Record(Format("< SetDRO %d %.17g", number, value));
     if (g_current) g_current->dros[number] = value;
 }
 
@@ -70,7 +73,9 @@ void HK4_CDECL OnSetLED(int32_t number, bool on) {
 void HK4_CDECL OnCode(const char* line) {
     const SimulatorTime host;
     Flush();
-    TheTrace().Line("< Code " + Quote(line));
+    const std::string text = "< Code " + Quote(line);
+    TheTrace().Line(text);
+    TheTrace().Record(text);
     Inside("Code", line ? line : "");
 }
 
@@ -137,6 +142,7 @@ SimHost::SimHost()
     std::memcpy(parentObject_ + 28, &handle, sizeof handle);
     view_.blocks = hk4::HostBlocks{motion(), options(), planner(), parentObject_};
     watch_.Take(view_);
+    exactWatch_.Take(view_);
 
     // The message line starts as an empty, unshared string.
     hk4::HostStringData* empty = strings_.Allocate(0, 1);
@@ -176,6 +182,8 @@ void SimHost::InstallCallbacks(const PluginApi& api) {
 void SimHost::FlushWrites() {
     if (!TheTrace().Enabled()) return;
     for (const std::string& line : watch_.Changes(view_)) TheTrace().Line(line);
+    if (TheTrace().Recording())
+        for (const std::string& line : exactWatch_.Changes(view_)) TheTrace().Record(line);
     const std::string status = StatusText();
     if (status != lastStatus_) {
         lastStatus_ = status;
@@ -189,6 +197,7 @@ bool SimHost::SetField(const std::string& name, double value) {
     FlushWrites();
     WriteField(view_, *f, value);
     watch_.Take(view_);
+    exactWatch_.Take(view_);
     return true;
 }
 

@@ -81,6 +81,7 @@ class SimHost {
     hk4::Host view_;
     SimStringManager strings_;
     FieldWatch watch_;
+    FieldWatch exactWatch_{17};  // for the record
     std::string lastStatus_;
 };
 

@@ -19,6 +19,13 @@ void Trace::Line(const std::string& text) {
     }
 }
 
+void Trace::Record(const std::string& line) {
+    if (!record_) return;
+    std::lock_guard<std::mutex> guard(mutex_);
+    std::fputs(line.c_str(), record_);
+    std::fputc('\n', record_);
+}
+
 std::vector<std::string> Trace::Lines() const {
     std::lock_guard<std::mutex> guard(mutex_);
     return lines_;

@@ -33,6 +33,12 @@ class Trace {
     // (a soak of a hundred thousand ticks watches its trace this way);
     // faults ("error:") are kept all the same.
     void SetSink(std::function<void(const std::string&)> sink) { sink_ = std::move(sink); }
+    // The record: the host callbacks alone, with values to the last bit, for
+    // comparing what two builds of the plug-in computed from the same input.
+    // Kept through a sink too.
+    void SetRecord(std::FILE* out) { record_ = out; }
+    bool Recording() const { return record_ != nullptr; }
+    void Record(const std::string& line);
 
   private:
     mutable std::mutex mutex_;
@@ -40,6 +46,7 @@ class Trace {
     std::FILE* echo_ = nullptr;
     bool enabled_ = true;
     std::function<void(const std::string&)> sink_;
+    std::FILE* record_ = nullptr;
 };
 
 Trace& TheTrace();
