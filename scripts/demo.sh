@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The simulator demo: the 64-bit twin of the plug-in in the host simulator,
-# under Wine with a virtual display. With no argument it runs the demo
+# The simulator demo: the shipping 32-bit plug-in in the 32-bit host
+# simulator under 32-bit Wine (the x64 pair under wine64 where this machine
+# cannot run 32-bit programs), with a virtual display. With no argument it runs the demo
 # scenario (tests/scenarios/demo.scn); give another scenario file to run that
 # one, or "plain" for the host's real-time run with a virtual pendant.
 set -euo pipefail
@@ -8,8 +9,18 @@ demo=${1:-}
 [ -n "$demo" ] && [ "$demo" != plain ] && demo=$(realpath "$demo")
 cd "$(dirname "$0")/.."
 [ -z "$demo" ] && demo=$PWD/tests/scenarios/demo.scn
+# Whether 32-bit programs run here is found by running one.
+bits=32
+if ! HK4_WINE_BITS=32 bash -c '
+    source scripts/wine-env.sh
+    hk4_wine_runs build/win32/hk4_win_tests.exe --gtest_list_tests; rc=$?
+    scripts/wineserver.sh -k 2>/dev/null; exit $rc'; then
+    echo "32-bit Windows programs do not run on this machine: the demo runs the x64 twin"
+    bits=64
+fi
+export HK4_WINE_BITS=$bits
 source scripts/wine-env.sh
-cd build/win64
+cd build/win$bits
 args=(hostsim.exe)
 [ "$demo" != plain ] && args+=(--scenario "$demo")
 args+=(HalvexK4.dll)

@@ -107,19 +107,6 @@ bool Exists(const std::string& path) {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-std::vector<std::string> FilesIn(const std::string& dir) {
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA((dir + "\\*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE) return names;
-    do {
-        const std::string name = data.cFileName;
-        if (name != "." && name != "..") names.push_back(name);
-    } while (FindNextFileA(find, &data));
-    FindClose(find);
-    return names;
-}
-
 BOOL CALLBACK CancelDialog(HWND w, LPARAM) {
     char cls[16] = {};
     GetClassNameA(w, cls, sizeof cls);
@@ -196,7 +183,7 @@ TEST(ProfileEntryPoints, FirstStartCreatesOnlyAnEmptyProfileElement) {
     // PostInitControl reads the four settings and adds nothing.
     host.Start(path);
     EXPECT_EQ(DomOf(path), "<profile/>");
-    EXPECT_EQ(FilesIn(dir), std::vector<std::string>{"profile.xml"});
+    EXPECT_EQ(hk4test::NamesIn(dir), std::vector<std::string>{"profile.xml"});
 }
 
 TEST(ProfileEntryPoints, StartUpKeepsTheHostsDocumentAndDropsEmptyValues) {
@@ -235,7 +222,7 @@ TEST(ProfileEntryPoints, StartUpKeepsTheHostsDocumentAndDropsEmptyValues) {
         ASSERT_TRUE(host.loaded());
         host.Start(path);
         EXPECT_EQ(DomOf(path), c.after);
-        EXPECT_EQ(FilesIn(dir), std::vector<std::string>{"profile.xml"});
+        EXPECT_EQ(hk4test::NamesIn(dir), std::vector<std::string>{"profile.xml"});
     }
 }
 
@@ -270,7 +257,7 @@ TEST(ProfileEntryPoints, FilesTheStoreCannotOwnStayByteForByte) {
             host.Config();
             EXPECT_EQ(hk4test::ReadFile(path), c.bytes) << "Config";
         }
-        EXPECT_EQ(FilesIn(dir), std::vector<std::string>{"profile.xml"});
+        EXPECT_EQ(hk4test::NamesIn(dir), std::vector<std::string>{"profile.xml"});
         SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     }
 }
@@ -425,7 +412,7 @@ TEST_F(ProfileStore, WritesFollowTheDocumentLayout) {
         ASSERT_TRUE(hk4test::WriteFile(path_, c.before));
         hk4::WithProfile(c.write);
         EXPECT_EQ(DomOf(path_), c.after);
-        EXPECT_EQ(FilesIn(dir_), std::vector<std::string>{"profile.xml"});
+        EXPECT_EQ(hk4test::NamesIn(dir_), std::vector<std::string>{"profile.xml"});
     }
 }
 
@@ -502,7 +489,7 @@ TEST_F(ProfileStore, AReplacementRefusedAfterTheLoadLeavesTheFileWhole) {
     CloseHandle(held);
     EXPECT_EQ(loaded, 1);
     EXPECT_EQ(hk4test::ReadFile(path_), before);
-    EXPECT_EQ(FilesIn(dir_), std::vector<std::string>{"profile.xml"});
+    EXPECT_EQ(hk4test::NamesIn(dir_), std::vector<std::string>{"profile.xml"});
 }
 
 // A rename that fails at the last step leaves the old file and no debris.
@@ -521,7 +508,7 @@ TEST_F(ProfileStore, AFailedSaveLeavesTheOldFileWhole) {
     CloseHandle(lock);
     EXPECT_EQ(loaded, 1) << "the file is read while it is held open";
     EXPECT_EQ(hk4test::ReadFile(path_), before);
-    EXPECT_EQ(FilesIn(dir_), std::vector<std::string>{"profile.xml"});
+    EXPECT_EQ(hk4test::NamesIn(dir_), std::vector<std::string>{"profile.xml"});
     // Unlocked, the same write goes through.
     hk4::WithProfile([] { hk4::Plugin().CurrentProfile->SetInt(hk4::kSection, "Vel", 9); });
     EXPECT_EQ(DomOf(path_),
