@@ -165,6 +165,12 @@ class PendantWindow {
     bool reportTaken_ = false;
     bool pressTaken_ = false;
     bool buttonHeld_ = false;
+    // The wheel context and counter of the last report taken (or decoded
+    // before), and the counter from which the newest report's motion counts
+    // when the context changed among the drained reports (-1: it did not).
+    uint32_t lastContext_ = 0;
+    int32_t lastCounter_ = 0;
+    int32_t wheelFrom_ = -1;
     bool inTick_ = false;
     bool applyingChanges_ = false;
     DeviceChangeQueue deferred_;

@@ -20,6 +20,9 @@ void PendantWindow::ReadNewestReport() {
     reportTaken_ = false;
     pressTaken_ = false;
     buttonHeld_ = ButtonHeld(InputReport);
+    lastContext_ = WheelContext(InputReport);
+    lastCounter_ = InputReport[1];
+    wheelFrom_ = -1;
     // With no read handle there is no read to wait for.
     if (!ReadHandle || !ReadEvent) return;
     int reads = 0;
@@ -58,6 +61,13 @@ bool PendantWindow::TakeReport(const ReadResult& result) {
     const bool held = ButtonHeld(InputReport);
     if (held && !buttonHeld_) pressTaken_ = true;
     buttonHeld_ = held;
+    // Motion is only carried over to the newest report's axis and function
+    // from the last change of selection on: a turn on X, then Z selected
+    // before the tick, does not move Z.
+    const uint32_t context = WheelContext(InputReport);
+    if (context != lastContext_) wheelFrom_ = lastCounter_;
+    lastContext_ = context;
+    lastCounter_ = InputReport[1];
     reportTaken_ = true;
     return true;
 }
@@ -65,6 +75,7 @@ bool PendantWindow::TakeReport(const ReadResult& result) {
 ReportArrival PendantWindow::TakeArrival() {
     ReportArrival arrival;
     arrival.press = pressTaken_;
+    arrival.wheelFrom = wheelFrom_;
     // A report decoded again because none came is no baseline.
     arrival.baseline = baselinePending_ && reportTaken_;
     if (arrival.baseline) baselinePending_ = false;

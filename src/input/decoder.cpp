@@ -11,6 +11,7 @@ constexpr uint32_t kButtonBit = 1u << 29;   // byte 3 bit 5
 constexpr uint32_t kInhibitBit = 1u << 28;  // byte 3 bit 4
 constexpr uint32_t kFunctionMask = 0x7F;    // byte 4, bit 7 unused
 constexpr int32_t kAxisFlagBits = 0x30;     // inhibit and button in the axis byte
+constexpr uint32_t kAxisButtonBit = 0x20;   // the button in the axis byte
 
 uint32_t LoadLittleEndian32(const uint8_t* p) {
     return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
@@ -26,6 +27,11 @@ bool ButtonHeld(const uint8_t (&report)[kInputReportSize]) {
     return (LoadLittleEndian32(report) & kButtonBit) != 0;
 }
 
+uint32_t WheelContext(const uint8_t (&report)[kInputReportSize]) {
+    const uint32_t axisByte = report[3] & ~kAxisButtonBit & 0xFF;
+    return axisByte | (report[4] & kFunctionMask) << 8;
+}
+
 void InputInterpreter::DecodeReport(const uint8_t (&report)[kInputReportSize], TickShared& shared,
                                     PluginState& plugin, const ReportArrival& arrival) {
     DecodeCopy_[0] = LoadLittleEndian32(report);
@@ -36,7 +42,7 @@ void InputInterpreter::DecodeReport(const uint8_t (&report)[kInputReportSize], T
     jogInhibit_ = (DecodeCopy_[0] & kInhibitBit) != 0 ? 1 : 0;
     FunctionSelector(host);
     AxisSelector(host);
-    Wheel(arrival.baseline);
+    Wheel(arrival.baseline, arrival.wheelFrom);
 
     PollInput in;
     in.WheelMode = wheelMode_;
@@ -87,9 +93,13 @@ void InputInterpreter::AxisSelector(const Host& host) {
 // Motion while the inhibit switch is set or the axis selector is at OFF is
 // consumed and lost. A baseline report only sets where the wheel stands: a
 // counter left from before start-up or from an earlier link moves nothing.
-void InputInterpreter::Wheel(bool baseline) {
+void InputInterpreter::Wheel(bool baseline, int32_t wheelFrom) {
     const int32_t counter = ByteOf(DecodeCopy_[0], 1);
-    if (baseline) previousWheelCounter_ = counter;
+    if (baseline) {
+        previousWheelCounter_ = counter;
+    } else if (wheelFrom >= 0) {
+        previousWheelCounter_ = wheelFrom;
+    }
     const WheelMotion m = ClassifyWheel(previousWheelCounter_, counter, wheelDirection_);
     previousWheelCounter_ = counter;
     wheelDirection_ = m.direction;

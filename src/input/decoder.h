@@ -22,10 +22,19 @@ struct ReportArrival {
     // decoded before or in an earlier one of them: a press to act on, also
     // when the newest report shows the button released again.
     bool press = false;
+    // The wheel counter from which this poll's motion counts, or -1 for the
+    // report decoded before. Set when the selectors or the inhibit switch
+    // changed among the drained reports: motion made before that change
+    // belongs to another axis, function or an inhibited wheel, and is not
+    // carried over to the selection of the newest report.
+    int32_t wheelFrom = -1;
 };
 
 // Whether a report shows the push button held.
 bool ButtonHeld(const uint8_t (&report)[kInputReportSize]);
+// What decides where the wheel's motion goes: the axis selector with the
+// inhibit switch, and the function selector (the push button is left out).
+uint32_t WheelContext(const uint8_t (&report)[kInputReportSize]);
 
 class InputInterpreter {
   public:
@@ -53,7 +62,7 @@ class InputInterpreter {
     void Button(const Host& host, bool press);
     void FunctionSelector(const Host& host);
     void AxisSelector(const Host& host);
-    void Wheel(bool baseline);
+    void Wheel(bool baseline, int32_t wheelFrom);
 
     uint32_t DecodeCopy_[2] = {0, 0};  // the report as two little-endian words
     bool buttonLatch_ = false;         // set while the 1021 button is held

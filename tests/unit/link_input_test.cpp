@@ -118,6 +118,45 @@ TEST(QueuedPress, APressAmongTheDrainedReportsSends1021Once) {
     }
 }
 
+// Only the newest of the drained reports is decoded: wheel motion made
+// before a change of axis, function or inhibit switch among them must not be
+// carried over to the newest report's selection.
+TEST(QueuedSelection, MotionBeforeAChangeAmongTheDrainedReportsIsDropped) {
+    struct Queued {
+        uint8_t wheel, axis, function;
+    };
+    struct Case {
+        const char* name;
+        std::vector<Queued> queue;  // drained by one tick, after a report at 10
+        int steps;
+    };
+    const Case cases[] = {
+        {"turned on X throughout", {{15, 1, 1}, {18, 1, 1}}, 8},
+        {"the button pressed meanwhile", {{15, 0x21, 1}, {18, 1, 1}}, 8},
+        {"one report: its motion goes with its selection", {{15, 3, 1}}, 5},
+        {"turned on X, then Z selected", {{15, 1, 1}, {15, 3, 1}}, 0},
+        {"Z selected, then turned", {{10, 3, 1}, {14, 3, 1}}, 4},
+        {"turned on X, Z selected, turned on Z", {{15, 1, 1}, {15, 3, 1}, {18, 3, 1}}, 3},
+        {"Z, then back to X", {{15, 3, 1}, {18, 1, 1}}, 3},
+        {"turned while inhibited, then released", {{20, 0x11, 1}, {20, 1, 1}}, 0},
+        {"turned at OFF, then X", {{20, 0, 1}, {20, 1, 1}}, 0},
+        {"turned in the jog-rate function, then step jog", {{15, 1, 4}, {15, 1, 1}}, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig rig;
+        rig.Link();
+        rig.host.leds[804] = 1;  // no step jog: this is about the counting
+        rig.port.Push(MakeReport(10));
+        rig.Tick();
+        for (const Queued& q : c.queue) rig.port.Push(MakeReport(q.wheel, q.axis, q.function));
+        rig.Tick();
+        EXPECT_EQ(rig.window->input.WheelSteps(), c.steps);
+        rig.Tick();  // nothing new: nothing moves
+        EXPECT_EQ(rig.window->input.WheelSteps(), 0);
+    }
+}
+
 // A speed-following jog of X running, as a few turning polls leave it.
 void StartJog(Rig& rig) {
     rig.host.leds[83] = 1;
