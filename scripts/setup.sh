@@ -8,6 +8,7 @@ packages=(
     g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools binutils-mingw-w64
     wine64 wine32:i386 fonts-wine xvfb xauth imagemagick
     python3-pil fonts-dejavu-core
+    locales  # the source of the comma-decimal locale one unit test builds
 )
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO=sudo
