@@ -137,9 +137,9 @@ class PendantWindow {
     // Leaves the newest report that has arrived in InputReport; with none,
     // InputReport keeps the previous report.
     void ReadNewestReport();
-    // What the last ReadNewestReport brought, for the decoder: a baseline
-    // (the first report since the link came up) and a press among the
-    // reports it drained.
+    // What the last ReadNewestReport brought, for the decoder: the wheel's
+    // motion over the reports it drained (none for a baseline or a queue
+    // that may have overflowed) and a press among them.
     ReportArrival TakeArrival();
     // Asks how the outstanding read ended, once ReadEvent is signalled.
     ReadResult EndRead();
@@ -160,17 +160,17 @@ class PendantWindow {
     bool readPending_ = false;  // a read on ReadHandle may still fill ReadEvent's buffer
     // Set at every link-up: the next report taken is the wheel's baseline.
     bool baselinePending_ = false;
-    // Of the reports taken this tick: any at all, a press among them, and
+    // Of the reports taken this tick: how many, a press among them, and
     // whether the button was held in the last one (or the one decoded before).
-    bool reportTaken_ = false;
+    int reportsTaken_ = 0;
     bool pressTaken_ = false;
     bool buttonHeld_ = false;
     // The wheel context and counter of the last report taken (or decoded
-    // before), and the counter from which the newest report's motion counts
-    // when the context changed among the drained reports (-1: it did not).
+    // before), and the wheel's signed motion over the reports taken since
+    // the last change of context.
     uint32_t lastContext_ = 0;
     int32_t lastCounter_ = 0;
-    int32_t wheelFrom_ = -1;
+    int32_t motion_ = 0;
     bool inTick_ = false;
     bool applyingChanges_ = false;
     DeviceChangeQueue deferred_;

@@ -13,16 +13,17 @@
 #include <vector>
 
 #include "device/pendant_window.h"
+#include "input/wheel.h"
 
 namespace hk4 {
 
 void PendantWindow::ReadNewestReport() {
-    reportTaken_ = false;
+    reportsTaken_ = 0;
     pressTaken_ = false;
     buttonHeld_ = ButtonHeld(InputReport);
     lastContext_ = WheelContext(InputReport);
     lastCounter_ = InputReport[1];
-    wheelFrom_ = -1;
+    motion_ = 0;
     // With no read handle there is no read to wait for.
     if (!ReadHandle || !ReadEvent) return;
     int reads = 0;
@@ -61,24 +62,37 @@ bool PendantWindow::TakeReport(const ReadResult& result) {
     const bool held = ButtonHeld(InputReport);
     if (held && !buttonHeld_) pressTaken_ = true;
     buttonHeld_ = held;
-    // Motion is only carried over to the newest report's axis and function
-    // from the last change of selection on: a turn on X, then Z selected
-    // before the tick, does not move Z.
+    // Each report's motion counts against the report before it, so that any
+    // number of queued reports adds up to what the wheel turned (their
+    // first and last counters alone would alias). Motion is only carried
+    // over to the newest report's axis and function from the last change of
+    // selection on: a turn on X, then Z selected before the tick, does not
+    // move Z.
     const uint32_t context = WheelContext(InputReport);
-    if (context != lastContext_) wheelFrom_ = lastCounter_;
+    if (context != lastContext_) motion_ = 0;
+    motion_ += SignedSteps(ClassifyWheel(lastCounter_, InputReport[1], kWheelUp));
     lastContext_ = context;
     lastCounter_ = InputReport[1];
-    reportTaken_ = true;
+    ++reportsTaken_;
     return true;
 }
 
 ReportArrival PendantWindow::TakeArrival() {
     ReportArrival arrival;
     arrival.press = pressTaken_;
-    arrival.wheelFrom = wheelFrom_;
-    // A report decoded again because none came is no baseline.
-    arrival.baseline = baselinePending_ && reportTaken_;
-    if (arrival.baseline) baselinePending_ = false;
+    arrival.counted = true;
+    arrival.motion = motion_;
+    if (reportsTaken_ == 0) return arrival;  // the previous report again: no motion
+    // The driver's queue may have overflowed: reports were lost between
+    // those taken, and the counters no longer tell the motion. This poll
+    // moves nothing, and the next poll that takes reports only sets where
+    // the wheel stands: the report taken last need not be the newest one
+    // (Wine hands the oldest survivor of a full queue out last).
+    const bool overflowed = reportsTaken_ >= kDriverQueueReports;
+    // A link's first reports only set where the wheel stands: a counter
+    // left from before start-up or from an earlier link moves nothing.
+    if (baselinePending_ || overflowed) arrival.motion = 0;
+    baselinePending_ = overflowed;
     return arrival;
 }
 

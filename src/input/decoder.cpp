@@ -11,7 +11,6 @@ constexpr uint32_t kButtonBit = 1u << 29;   // byte 3 bit 5
 constexpr uint32_t kInhibitBit = 1u << 28;  // byte 3 bit 4
 constexpr uint32_t kFunctionMask = 0x7F;    // byte 4, bit 7 unused
 constexpr int32_t kAxisFlagBits = 0x30;     // inhibit and button in the axis byte
-constexpr uint32_t kAxisButtonBit = 0x20;   // the button in the axis byte
 
 uint32_t LoadLittleEndian32(const uint8_t* p) {
     return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
@@ -28,8 +27,7 @@ bool ButtonHeld(const uint8_t (&report)[kInputReportSize]) {
 }
 
 uint32_t WheelContext(const uint8_t (&report)[kInputReportSize]) {
-    const uint32_t axisByte = report[3] & ~kAxisButtonBit & 0xFF;
-    return axisByte | (report[4] & kFunctionMask) << 8;
+    return uint32_t{report[3]} | (report[4] & kFunctionMask) << 8;
 }
 
 void InputInterpreter::DecodeReport(const uint8_t (&report)[kInputReportSize], TickShared& shared,
@@ -42,7 +40,7 @@ void InputInterpreter::DecodeReport(const uint8_t (&report)[kInputReportSize], T
     jogInhibit_ = (DecodeCopy_[0] & kInhibitBit) != 0 ? 1 : 0;
     FunctionSelector(host);
     AxisSelector(host);
-    Wheel(arrival.baseline, arrival.wheelFrom);
+    Wheel(arrival);
 
     PollInput in;
     in.WheelMode = wheelMode_;
@@ -78,29 +76,36 @@ void InputInterpreter::FunctionSelector(const Host& host) {
 // inhibit switch counts as a change and re-selects the axis.
 void InputInterpreter::AxisSelector(const Host& host) {
     const int32_t axisByte = ByteOf(DecodeCopy_[0], 3);
-    // The wheel acts only on an axis; the selection itself follows the
-    // whole byte below, unchanged.
-    const int32_t position = axisByte & ~kAxisFlagBits;
-    offAxis_ = position < 1 || position > 5;
-    if (axisByte == previousAxisByte_) return;
-    if (axisByte >= 1 && axisByte <= 5) {
-        host.DoButton(kButtonAxisBase + axisIndex_);
-        axisIndex_ = axisByte - 1;
+    if (axisByte != previousAxisByte_) {
+        if (axisByte >= 1 && axisByte <= 5) {
+            host.DoButton(kButtonAxisBase + axisIndex_);
+            axisIndex_ = axisByte - 1;
+        }
+        previousAxisByte_ = axisByte;
     }
-    previousAxisByte_ = axisByte;
+    // The wheel acts only on the axis the selector stands on. While a flag
+    // bit is set the selection keeps the axis it had; a selector turned
+    // meanwhile (the button held) stands on another one, or on none (OFF),
+    // and the wheel must not move the old axis.
+    const int32_t position = axisByte & ~kAxisFlagBits;
+    offAxis_ = position != axisIndex_ + 1;
 }
 
-// Motion while the inhibit switch is set or the axis selector is at OFF is
-// consumed and lost. A baseline report only sets where the wheel stands: a
-// counter left from before start-up or from an earlier link moves nothing.
-void InputInterpreter::Wheel(bool baseline, int32_t wheelFrom) {
+// Motion while the inhibit switch is set or the axis selector is not on the
+// selected axis is consumed and lost. The tick counts the motion of the
+// reports it drained one by one; a lone report counts from the counter
+// decoded before.
+void InputInterpreter::Wheel(const ReportArrival& arrival) {
     const int32_t counter = ByteOf(DecodeCopy_[0], 1);
-    if (baseline) {
-        previousWheelCounter_ = counter;
-    } else if (wheelFrom >= 0) {
-        previousWheelCounter_ = wheelFrom;
+    WheelMotion m{0, wheelDirection_};
+    if (arrival.counted) {
+        if (arrival.motion != 0) {
+            m.direction = arrival.motion > 0 ? kWheelUp : kWheelDown;
+            m.steps = arrival.motion > 0 ? arrival.motion : -arrival.motion;
+        }
+    } else {
+        m = ClassifyWheel(previousWheelCounter_, counter, wheelDirection_);
     }
-    const WheelMotion m = ClassifyWheel(previousWheelCounter_, counter, wheelDirection_);
     previousWheelCounter_ = counter;
     wheelDirection_ = m.direction;
     wheelSteps_ = (jogInhibit_ != 0 || offAxis_) ? 0 : m.steps;

@@ -15,25 +15,23 @@ inline constexpr int kOutputReportSize = 5;
 
 // What the tick learned about the reports that arrived since the last one.
 struct ReportArrival {
-    // The first report since the link came up: the wheel counts from its
-    // counter, so this poll has no wheel steps.
-    bool baseline = false;
     // The button went down in one of them after being up in the report
     // decoded before or in an earlier one of them: a press to act on, also
     // when the newest report shows the button released again.
     bool press = false;
-    // The wheel counter from which this poll's motion counts, or -1 for the
-    // report decoded before. Set when the selectors or the inhibit switch
-    // changed among the drained reports: motion made before that change
-    // belongs to another axis, function or an inhibited wheel, and is not
-    // carried over to the selection of the newest report.
-    int32_t wheelFrom = -1;
+    // The wheel's motion was counted over the reports taken (`motion`,
+    // signed, up positive), each against the one before it. When false the
+    // report is the only one since the last poll, and the decoder counts
+    // from the counter it decoded before.
+    bool counted = false;
+    int32_t motion = 0;
 };
 
 // Whether a report shows the push button held.
 bool ButtonHeld(const uint8_t (&report)[kInputReportSize]);
-// What decides where the wheel's motion goes: the axis selector with the
-// inhibit switch, and the function selector (the push button is left out).
+// What decides where the wheel's motion goes: the whole axis byte (selector,
+// inhibit switch and button: while the button is held a turned selector is
+// not yet the selected axis) and the function selector.
 uint32_t WheelContext(const uint8_t (&report)[kInputReportSize]);
 
 class InputInterpreter {
@@ -52,7 +50,8 @@ class InputInterpreter {
 
     int32_t WheelMode() const { return wheelMode_; }
     bool JogInhibit() const { return jogInhibit_ != 0; }
-    // The axis selector stands on no axis (OFF): the wheel does not act.
+    // The axis selector does not stand on the selected axis (OFF, or turned
+    // while the button is held): the wheel does not act.
     bool OffAxis() const { return offAxis_; }
     int32_t WheelSteps() const { return wheelSteps_; }          // of the last poll
     int32_t WheelDirection() const { return wheelDirection_; }  // 0 up, 1 down
@@ -62,7 +61,7 @@ class InputInterpreter {
     void Button(const Host& host, bool press);
     void FunctionSelector(const Host& host);
     void AxisSelector(const Host& host);
-    void Wheel(bool baseline, int32_t wheelFrom);
+    void Wheel(const ReportArrival& arrival);
 
     uint32_t DecodeCopy_[2] = {0, 0};  // the report as two little-endian words
     bool buttonLatch_ = false;         // set while the 1021 button is held

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -735,8 +736,12 @@ void Runner::Soak(const Tokens& t) {
     if (cycles != "steady" && cycles != "random") throw BadLine{"cycles=steady or random"};
     const std::string jogSwitch = Option(t, 3, "jog-switch", "on");
     if (jogSwitch != "on" && jogSwitch != "random") throw BadLine{"jog-switch=on or random"};
+    const std::string wheel = Option(t, 3, "wheel", "plain");
+    if (wheel != "plain" && wheel != "bursts") throw BadLine{"wheel=plain or bursts"};
     bool jogSwitchOn = true;
     RandomPendant pendant(device, static_cast<uint32_t>(seed), selectors == "resting");
+    if (wheel == "bursts") pendant.SendBursts();
+    StepLineSum stepLines('X');
     const hk4::Host& host = host_->view();
     JogWatch watch([&host](int a) { return host.read(hk4::fields::JogStop.at(a)) == 1; },
                    [this, &host](int a) {
@@ -745,11 +750,14 @@ void Runner::Soak(const Tokens& t) {
                        return true;
                    });
     struct Sink {
-        explicit Sink(JogWatch& w) {
-            TheTrace().SetSink([&w](const std::string& line) { w.Line(line); });
+        Sink(JogWatch& w, StepLineSum& s) {
+            TheTrace().SetSink([&w, &s](const std::string& line) {
+                w.Line(line);
+                s.Line(line);
+            });
         }
         ~Sink() { TheTrace().SetSink(nullptr); }
-    } sink(watch);
+    } sink(watch, stepLines);
     const std::size_t line = cursor_;
     const std::size_t d = static_cast<std::size_t>(Device(device));
     auto play = [&](const std::vector<std::string>& lines) {
@@ -793,7 +801,18 @@ void Runner::Soak(const Tokens& t) {
     cursor_ = line;
     TheTrace().SetSink(nullptr);
     TheTrace().Line(watch.Summary());
-    if (watch.jogs == 0) Fail("no continuous jog started: the soak exercised too little");
+    if (wheel == "bursts") {
+        // Step jog on X throughout: the host was asked to move X exactly as
+        // far as the reports that reached the jog engine turned the wheel.
+        const double turned =
+            static_cast<double>(pendant.netTurned()) * host.read(hk4::fields::StepSize);
+        TheTrace().Line(Format("~ soak: X moved %+.4f in %ld lines, the wheel turned %+.4f",
+                               stepLines.distance, stepLines.lines, turned));
+        if (std::fabs(stepLines.distance - turned) > 1e-6 || stepLines.lines == 0)
+            Fail("the step jogs do not add up to the wheel's motion");
+    } else if (watch.jogs == 0) {
+        Fail("no continuous jog started: the soak exercised too little");
+    }
     for (const std::string& f : watch.failures) Fail(f);
     if (watch.failureCount > static_cast<int>(watch.failures.size()))
         Fail(Format("... and %d more",

@@ -35,6 +35,7 @@ std::vector<std::string> RandomPendant::Step() {
         away_ = 1 + Below(4);
         ++removals_;
     }
+    if (bursts_) return BurstStep(lines);
     // The selectors and the inhibit switch move while the wheel turns too,
     // unless only a resting wheel may see them move.
     if (!calmSelectors_ || rested_ >= 8) {
@@ -75,6 +76,46 @@ std::vector<std::string> RandomPendant::Step() {
     stepped_ = moved_ && reports && !baselinePending_ && !inhibit_ && axis_ != 0;
     if (reports) baselinePending_ = false;
     return lines;
+}
+
+std::vector<std::string> RandomPendant::BurstStep(std::vector<std::string>& lines) {
+    const std::string d = device_ + " ";
+    moved_ = stepped_ = false;
+    if (burst_ > 0) {
+        --burst_;
+        if (burst_ == 0) burst_ = -(1 + Below(15));
+        const int reports = Chance(100) ? 1 + Below(40) : 1 + Below(3);
+        long net = 0;
+        for (int r = 0; r < reports; ++r) {
+            if (Chance(100)) direction_ = -direction_;
+            const int counts = 1 + Below(127);
+            net += direction_ * counts;
+            lines.push_back(d + "wheel " + (direction_ > 0 ? "+" : "-") + std::to_string(counts));
+            lines.push_back(d + "report");
+        }
+        moved_ = true;
+        rested_ = 0;
+        if (away_ == 0) {
+            const bool overflow = reports >= 32;
+            stepped_ = !baselinePending_ && !overflow;
+            if (stepped_) netTurned_ += net;
+            // After a possible overflow the next poll only sets the baseline.
+            baselinePending_ = overflow;
+        }
+    } else {
+        ++rested_;
+        if (burst_ < 0 && ++burst_ == 0) burst_ = 1 + Below(40);
+    }
+    return lines;
+}
+
+void StepLineSum::Line(const std::string& line) {
+    static const std::string kStepLine = "< Code \"G91G1 ";
+    if (line.compare(0, kStepLine.size(), kStepLine) != 0) return;
+    const std::size_t at = line.find(axis);
+    if (at == std::string::npos) return;
+    distance += std::strtod(line.c_str() + at + 3, nullptr);
+    ++lines;
 }
 
 std::vector<std::string> RandomPendant::Rest() {

@@ -39,12 +39,21 @@ class RandomPendant {
     // the axis selector stands on an axis.
     bool wheelStepped() const { return stepped_; }
     int removals() const { return removals_; }
+    // Step jog on X only, the wheel's motion of a poll sent as 1 to 40
+    // reports of up to 127 counts each (more than the driver's queue holds
+    // now and then), as a host that stalls sees them queue up.
+    void SendBursts() { bursts_ = true; }
+    // The net motion in steps (up positive) the reports carried to the jog
+    // engine: not while unplugged, nor in a link's first poll, nor in a poll
+    // whose reports may have overflowed the driver's queue or the one after.
+    long netTurned() const { return netTurned_; }
     // For the host's side of a soak: 0 to 5 host cycles before a tick, and
     // whether the host's jog switch flips.
     int HostCycles() { return Below(6); }
     bool FlipJogSwitch() { return Chance(30); }
 
   private:
+    std::vector<std::string> BurstStep(std::vector<std::string>& lines);
     uint32_t Next();
     int Below(int n) { return static_cast<int>(Next() % static_cast<uint32_t>(n)); }
     bool Chance(int percentTenths) { return Below(1000) < percentTenths; }
@@ -61,6 +70,18 @@ class RandomPendant {
     int axis_ = 1;                  // axis selector position, 0 = OFF
     bool baselinePending_ = false;  // plugged back, no report since
     bool stepped_ = false;
+    bool bursts_ = false;
+    long netTurned_ = 0;
+};
+
+// The step-jog lines of one axis letter, summed: the net distance the host
+// was asked to move that axis.
+struct StepLineSum {
+    explicit StepLineSum(char letter) : axis{' ', letter, ' ', '\0'} {}
+    void Line(const std::string& line);
+    char axis[4];
+    double distance = 0.0;
+    long lines = 0;
 };
 
 // The host's side of continuous jogs and of removals, read from the trace.
