@@ -72,6 +72,9 @@ void FixedRateJog(JogState& state, const PollInput& in, TickShared& shared, Plug
         return;
     }
     if (!HostMotionIdle(host)) return;
+    // A poll without steps has not read the jog switch yet: with it off, no
+    // jog starts (one still running has been ended already).
+    if (in.Steps == 0 && state.SpeedCopy != 0 && !host.GetLED(kLedJogEnabled)) return;
 
     const double velocity = host.GetDRO(kDroJogRate) *
                             static_cast<double>(host.read(fields::AxisFullRate.at(in.AxisIndex))) /

@@ -7,6 +7,8 @@ namespace hk4 {
 
 void JogEngine::WheelOperation(const PollInput& in, TickShared& shared, PluginState& plugin) {
     EndAbandonedJog(state_, plugin.host, in);
+    FollowSelection(state_, in);
+    EndJogIfSwitchedOff(state_, plugin.host);
     CountQuietPoll(state_, in);
     if (!WheelLocked(in) && plugin.host.read(fields::MotionBusy) == 0)
         RunWheelFunction(in, shared, plugin);

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <limits>
 
+#include "input/host_codes.h"
+
 namespace hk4 {
 
 bool HostMotionIdle(const Host& host) {
@@ -17,20 +19,22 @@ int32_t JogVelocityFromDouble(double velocity) {
     return static_cast<int32_t>(velocity);  // truncates toward zero
 }
 
-void StartJog(JogState& state, const Host& host, int32_t axis, int32_t direction, double velocity) {
-    host.write(fields::JogDirection.at(axis), direction);
+void StartJog(JogState& state, const Host& host, const PollInput& in, double velocity) {
+    const int32_t axis = in.AxisIndex;
+    host.write(fields::JogDirection.at(axis), in.Direction);
     host.write(fields::JogVelocity.at(axis), JogVelocityFromDouble(velocity));
     host.write(fields::JogParam.at(axis), host.read(fields::AxisJogParam.at(axis)));
     host.write(fields::JogFullRate.at(axis), host.read(fields::AxisFullRate.at(axis)));
     host.write(fields::JogStop.at(axis), uint8_t{0});
     host.write(fields::JogStart.at(axis), uint8_t{1});
     state.JoggingAxis = axis;
+    state.JoggingMode = in.WheelMode;
     host.Code("DOJOG");
 }
 
 void DriveContinuousJog(JogState& state, const Host& host, const PollInput& in, double velocity) {
     if (state.SpeedCopy != 0)
-        StartJog(state, host, in.AxisIndex, in.Direction, velocity);
+        StartJog(state, host, in, velocity);
     else
         EndJog(state, host, in.AxisIndex);
     state.LastDirection = in.Direction;
@@ -48,8 +52,7 @@ void StopJogFlag(JogState& state, const Host& host, int32_t axis) {
 
 void EndAbandonedJog(JogState& state, const Host& host, const PollInput& in) {
     if (state.JoggingAxis == kNoAxis) return;
-    const bool continuous = in.WheelMode == kSpeedFollowingJog || in.WheelMode == kFixedRateJog;
-    if (WheelLocked(in) || !continuous || in.AxisIndex != state.JoggingAxis)
+    if (WheelLocked(in) || in.WheelMode != state.JoggingMode || in.AxisIndex != state.JoggingAxis)
         EndJog(state, host, state.JoggingAxis);
 }
 
@@ -71,10 +74,31 @@ void CountQuietPoll(JogState& state, const PollInput& in) {
         ++state.QuietPolls;
 }
 
-void WheelRested(JogState& state) {
-    state.QuietPolls = kDeadmanPolls;
+namespace {
+
+void ForgetWheelHistory(JogState& state) {
     for (int32_t& slot : state.SpeedRing) slot = 0;
     for (int32_t& slot : state.RestRing) slot = 0;
+    for (double& sample : state.SpeedHistory) sample = 0.0;
+    state.DelayAccumulator = 0;
+}
+
+}  // namespace
+
+void WheelRested(JogState& state) {
+    state.QuietPolls = kDeadmanPolls;
+    ForgetWheelHistory(state);
+}
+
+void FollowSelection(JogState& state, const PollInput& in) {
+    if (in.AxisIndex == state.SelectedAxis && in.WheelMode == state.SelectedMode) return;
+    state.SelectedAxis = in.AxisIndex;
+    state.SelectedMode = in.WheelMode;
+    ForgetWheelHistory(state);
+}
+
+void EndJogIfSwitchedOff(JogState& state, const Host& host) {
+    if (state.JoggingAxis != kNoAxis && !host.GetLED(kLedJogEnabled)) EndRunningJog(state, host);
 }
 
 void EndJogAfterRest(JogState& state, const Host& host) {

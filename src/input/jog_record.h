@@ -20,7 +20,7 @@ int32_t JogVelocityFromDouble(double velocity);
 // Fills the axis's jog record (direction, velocity, parameter, full rate,
 // stop 0, start 1, in this order) and sends "DOJOG". The state remembers
 // the axis as jogging until its jog is stopped.
-void StartJog(JogState& state, const Host& host, int32_t axis, int32_t direction, double velocity);
+void StartJog(JogState& state, const Host& host, const PollInput& in, double velocity);
 
 // The last step of both continuous jogs: with a non-zero speed byte the axis
 // runs at `velocity`, with a zero one its jog ends; the direction is then
@@ -34,17 +34,29 @@ void EndJog(JogState& state, const Host& host, int32_t axis);
 void StopJogFlag(JogState& state, const Host& host, int32_t axis);
 
 // A continuous jog started by the wheel must not outlive what started it:
-// when the inhibit switch is set, the axis selector is turned to OFF, the
-// function selector leaves the continuous functions, or another axis is
-// selected while it runs, the running jog is stopped and ended at once.
+// when the inhibit switch is set, the axis selector leaves its axis, the
+// function selector leaves the function that started it (also for the other
+// continuous function), or another axis is selected while it runs, the
+// running jog is stopped and ended at once.
 void EndAbandonedJog(JogState& state, const Host& host, const PollInput& in);
 
 // Stops and ends the continuous jog the wheel started, if one still runs.
 void EndRunningJog(JogState& state, const Host& host);
 
 // Counts the wheel as rested for the deadman: no jog may start on the steps
-// the rest windows still hold.
+// the rest windows still hold, the speed history is forgotten (a nudge after
+// a rest starts from the nudge's own speed) and the fixed-rate jog's start
+// delay counts again from 0.
 void WheelRested(JogState& state);
+
+// Another axis or wheel function is selected: what the continuous jogs
+// gathered on the old one (rest windows, delay count, speed history) is
+// forgotten, so that nothing made there starts a jog here.
+void FollowSelection(JogState& state, const PollInput& in);
+
+// A jog the wheel started stops at once when the host's jog switch (LED 83)
+// is off, whatever the wheel does. The switch is read only while one runs.
+void EndJogIfSwitchedOff(JogState& state, const Host& host);
 
 // The deadman, before the poll's wheel function: counts the polls without
 // wheel steps and, from the last one allowed on, empties the rest windows so

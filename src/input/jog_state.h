@@ -21,10 +21,11 @@ struct PollInput {
     int32_t WheelMode = kStepJog;  // 1..6
     int32_t AxisIndex = 0;         // 0..4
     bool JogInhibit = false;
-    bool OffAxis = false;   // the axis selector stands on no axis (OFF)
-    int32_t Speed = 0;      // the report's speed byte, 0..255
+    bool OffAxis = false;  // the axis selector is not on the selected axis (OFF, or turned with the
+                           // button held)
+    int32_t Speed = 0;     // the report's speed byte, 0..255
     int32_t Direction = 0;  // 0 up, 1 down
-    int32_t Steps = 0;      // 0..127
+    int32_t Steps = 0;      // 0..kMaxPollSteps (wheel.h)
 };
 
 // DROs 818 and 821 as they were before the first step jog of a burst.
@@ -43,7 +44,7 @@ inline constexpr int32_t kNoAxis = -1;
 inline constexpr int32_t kDeadmanPolls = 4;
 
 // The wheel acts only while the inhibit switch is off and the axis selector
-// stands on an axis; otherwise its motion is dropped.
+// stands on the selected axis; otherwise its motion is dropped.
 inline bool WheelLocked(const PollInput& in) {
     return in.JogInhibit || in.OffAxis;
 }
@@ -62,8 +63,13 @@ struct JogState {
     int32_t RestRingIndex = 0;
 
     // The axis of the continuous jog this engine started and has not yet
-    // stopped, or kNoAxis.
+    // stopped, or kNoAxis, and the wheel function that started it.
     int32_t JoggingAxis = kNoAxis;
+    int32_t JoggingMode = 0;
+    // The axis and function the rings, the delay count and the speed
+    // history were made on: another selection starts them afresh.
+    int32_t SelectedAxis = kNoAxis;
+    int32_t SelectedMode = 0;
     // Consecutive polls without wheel steps (steps dropped count as none).
     int32_t QuietPolls = 0;
 

@@ -184,6 +184,61 @@ TEST(FixedRateJog, StartsOnThePollThatReachesDelaySteps) {
     }
 }
 
+// The start delay counts the steps of one selection: steps made on X, or in
+// another function, do not start a jog on Z.
+TEST(FixedRateJog, TheStartDelayBelongsToItsSelection) {
+    struct Case {
+        const char* name;
+        int firstSteps;          // turned on X in the fixed-rate function
+        int axisByte, function;  // then this selection
+    };
+    const Case cases[] = {
+        {"jogging X, then Z", 30, 0x03, 3},
+        {"20 of 25 on X, then Z", 20, 0x03, 3},
+        {"20 of 25, a visit to the speed-following function", 20, 0x01, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        JogRig rig(3, 0);
+        rig.host.host().write(fields::AxisFullRate.at(2), int32_t{1000});
+        rig.host.settings().DelaySteps = 25;
+        rig.host.dro[3] = 50.0;
+        for (int i = 0; i < c.firstSteps; ++i) rig.Turn(1, 60);
+        rig.axisByte = c.axisByte;
+        rig.function = c.function;
+        rig.Turn(1, 60);
+        // The change's own step counts when it already stood on Z's delay.
+        const int counted = c.axisByte == 0x03 && c.function == 3 ? 1 : 0;
+        rig.axisByte = 0x03;
+        rig.function = 3;
+        Log log;
+        for (int i = 0; i < 24 - counted; ++i) {
+            const Log l = rig.Turn(1, 60);
+            log.insert(log.end(), l.begin(), l.end());
+        }
+        EXPECT_EQ(std::count(log.begin(), log.end(), "Code DOJOG"), 0);
+        EXPECT_EQ(rig.Turn(1, 60), Log{"Code DOJOG"});  // the 25th step on Z
+    }
+}
+
+// The speed history is forgotten once the wheel has rested or the link went
+// down, also when no host cycle ran meanwhile: a one-count nudge then starts
+// from its own speed byte, not at the rate of the spin before.
+TEST(SpeedFollowingJog, ANudgeAfterARestStartsFromItsOwnSpeed) {
+    for (const bool linkLost : {false, true}) {
+        SCOPED_TRACE(linkLost ? "unplugged and back" : "rested");
+        JogRig rig(2, 0, 6000);
+        for (int i = 0; i < 10; ++i) rig.Turn(2, 60);
+        ASSERT_EQ(ReadRecord(rig.host.host(), 0).velocity, 6000);
+        if (linkLost)
+            rig.input.LinkLost();
+        else
+            for (int i = 0; i < 6; ++i) rig.Turn(0, 0);
+        EXPECT_EQ(rig.Turn(1, 1), Log{"Code DOJOG"});
+        EXPECT_EQ(ReadRecord(rig.host.host(), 0).velocity, 46);  // 1 x 1.82 / 235 x 6000
+    }
+}
+
 TEST(FixedRateJog, RestsAfterThreeQuietPolls) {
     JogRig rig(3, 1);
     rig.host.dro[3] = 20.0;
@@ -329,9 +384,9 @@ TEST(FixedRateJog, TabTicksAndSwitchAndAccumulator) {
 namespace hk4 {
 namespace {
 
-// A continuous jog never outlives what started it: the inhibit switch, a
-// step or DRO function, or another axis ends it at once. Moving between the
-// two continuous functions on the same axis leaves it to them.
+// A continuous jog never outlives what started it: the inhibit switch,
+// another function (also the other continuous one) or another axis ends it
+// at once.
 TEST(ContinuousJog, EndsWhenInhibitFunctionOrAxisLeavesIt) {
     struct Case {
         const char* what;
@@ -339,15 +394,36 @@ TEST(ContinuousJog, EndsWhenInhibitFunctionOrAxisLeavesIt) {
         int axisByte, function, steps, speed;  // the poll that changes something
         Log expected;
         bool xStopped;
+        int againEndjogs;  // "ENDJOG" of the resting poll after it
     };
     const Case cases[] = {
-        {"inhibit on, speed-following", 2, 0x11, 2, 2, 60, {"Code ENDJOG"}, true},
-        {"inhibit on, fixed-rate", 3, 0x11, 3, 2, 60, {"Code ENDJOG"}, true},
-        {"step function", 2, 0x01, 1, 0, 0, {"DoButton 334", "Code ENDJOG"}, true},
-        {"jog-rate function", 3, 0x01, 4, 0, 0, {"DoButton 334", "Code ENDJOG"}, true},
-        {"axis Y", 2, 0x02, 2, 0, 0, {"DoButton 334", "Code ENDJOG"}, true},
-        // The wheel keeps turning: the fixed-rate jog takes over the axis.
-        {"speed-following to fixed-rate", 2, 0x01, 3, 2, 60, {"DoButton 334", "Code DOJOG"}, false},
+        {"inhibit on, speed-following", 2, 0x11, 2, 2, 60, {"Code ENDJOG"}, true, 0},
+        {"inhibit on, fixed-rate", 3, 0x11, 3, 2, 60, {"Code ENDJOG"}, true, 0},
+        {"step function", 2, 0x01, 1, 0, 0, {"DoButton 334", "Code ENDJOG"}, true, 0},
+        {"jog-rate function", 3, 0x01, 4, 0, 0, {"DoButton 334", "Code ENDJOG"}, true, 0},
+        // On Y the resting wheel ends Y's own (never started) jog.
+        {"axis Y", 2, 0x02, 2, 0, 0, {"DoButton 334", "Code ENDJOG"}, true, 1},
+        // The wheel keeps turning: the old jog ends, the new function starts
+        // its own from nothing (no start delay here), which the resting
+        // wheel then ends.
+        {"speed-following to fixed-rate",
+         2,
+         0x01,
+         3,
+         2,
+         60,
+         {"DoButton 334", "Code ENDJOG", "Code DOJOG"},
+         false,
+         1},
+        {"fixed-rate to speed-following",
+         3,
+         0x01,
+         2,
+         2,
+         60,
+         {"DoButton 334", "Code ENDJOG", "Code DOJOG"},
+         false,
+         1},
     };
     for (const Case& c : cases) {
         JogRig rig(c.startFunction, 0);
@@ -366,13 +442,10 @@ TEST(ContinuousJog, EndsWhenInhibitFunctionOrAxisLeavesIt) {
         ASSERT_GE(log.size(), c.expected.size()) << c.what;
         EXPECT_EQ(Log(log.begin(), log.begin() + c.expected.size()), c.expected) << c.what;
         EXPECT_EQ(ReadRecord(rig.host.host(), 0).stop, c.xStopped ? 1 : 0) << c.what;
-        if (c.xStopped) {  // ended once, not again on the next poll
-            rig.Poll(Report(rig.counter, 0, c.axisByte, c.function));
-            const Log again = rig.host.TakeLog();
-            EXPECT_EQ(std::count(again.begin(), again.end(), "Code ENDJOG"),
-                      c.axisByte == 0x02 ? 1 : 0)
-                << c.what;  // on Y the resting wheel ends Y's own (never started) jog
-        }
+        rig.Poll(Report(rig.counter, 0, c.axisByte, c.function));
+        const Log again = rig.host.TakeLog();
+        EXPECT_EQ(std::count(again.begin(), again.end(), "Code ENDJOG"), c.againEndjogs) << c.what;
+        EXPECT_EQ(std::count(again.begin(), again.end(), "Code DOJOG"), 0) << c.what;
     }
 }
 

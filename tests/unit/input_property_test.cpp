@@ -268,7 +268,7 @@ TEST(InputProperties, RandomStreamsStayWithinBounds) {
             // Off an axis (and with the inhibit switch on) the wheel drives
             // no host call: only the end of a running jog may go out.
             const int position = report.bytes[3] & ~0x30;
-            const bool offAxis = position < 1 || position > 5;
+            const bool offAxis = position != rig.input.AxisIndex() + 1;
             ASSERT_EQ(rig.input.OffAxis(), offAxis) << where;
             const bool mayAct = !rig.input.JogInhibit() && !offAxis &&
                                 rig.host.host().read(fields::MotionBusy) == 0;
@@ -381,7 +381,7 @@ void HostStartsJogs(FakeHost& f, const char* line) {
 // after the 4th poll without wheel steps, and off an axis the wheel sends
 // nothing but the end of a running jog.
 TEST(InputProperties, ContinuousJogsNeverOutliveTheWheel) {
-    constexpr int kSeeds = 12;
+    constexpr int kSeeds = 16;
     constexpr int kPolls = 4000;
     long jogsStarted = 0, endedByRest = 0, offPolls = 0;
     for (int seed = 1; seed <= kSeeds; ++seed) {
@@ -394,7 +394,7 @@ TEST(InputProperties, ContinuousJogsNeverOutliveTheWheel) {
         for (int a = 0; a < 6; ++a) h.write(fields::AxisFullRate.at(a), int32_t{6000});
         rig.host.dro[3] = 50.0;
         int counter = 0, function = 2, position = 1, flags = 0, speed = 0, burst = 0, quiet = 0;
-        int direction = 1;
+        int direction = 1, startedIn = 0;
         for (int poll = 0; poll < kPolls; ++poll) {
             const std::string where = "poll " + std::to_string(poll);
             rig.host.Update(static_cast<int>(rnd.Below(6)));
@@ -425,6 +425,17 @@ TEST(InputProperties, ContinuousJogsNeverOutliveTheWheel) {
             for (int a = 0; a < 6; ++a)
                 if (h.read(fields::JogStop.at(a)) == 1) g_runningAxes &= ~(1u << a);
             if (g_runningAxes & ~before) ++jogsStarted;
+
+            // A jog runs only on the axis the selector stands on, in the
+            // function that started it, with the host's jog switch on.
+            if (std::find(log.begin(), log.end(), "Code DOJOG") != log.end())
+                startedIn = rig.input.WheelMode();
+            if (g_runningAxes != 0) {
+                ASSERT_EQ(g_runningAxes, 1u << rig.input.AxisIndex()) << where;
+                ASSERT_EQ(position | flags, (rig.input.AxisIndex() + 1) | (flags & 0x20)) << where;
+                ASSERT_TRUE(rig.host.led[83]) << where << ": a jog runs with the jog switch off";
+                ASSERT_EQ(rig.input.WheelMode(), startedIn) << where;
+            }
 
             quiet = rig.input.WheelSteps() == 0 ? quiet + 1 : 0;
             if (quiet >= 4) {

@@ -86,8 +86,6 @@ TEST(Deadman, EarlyReturnsEndTheJogOnTheFourthQuietPoll) {
         std::function<void(FakeHost&)> change;
     };
     const Case cases[] = {
-        {"speed-following, jog switch off, speed byte stays", 2, 60,
-         [](FakeHost& h) { h.led[83] = 0; }},
         {"speed-following, host busy", 2, 60,
          [](FakeHost& h) { h.host().write(fields::MotionBusy, uint8_t{1}); }},
         {"fixed-rate, host busy", 3, 0,
@@ -135,15 +133,36 @@ TEST(Deadman, AStepRestartsTheCount) {
     EXPECT_EQ(rig.Turn(0, 60), Log{"Code ENDJOG"});
 }
 
-TEST(OffPosition, OnlyPositionsOneToFiveAreAnAxis) {
+// The jog switch going off ends a running continuous jog on that poll, the
+// wheel resting or still turning, and none starts while it stays off.
+TEST(Deadman, JogSwitchOffEndsTheJogAtOnce) {
+    for (const int function : {2, 3}) {
+        for (const int steps : {0, 1}) {
+            SCOPED_TRACE(std::to_string(function) + (steps ? " turning" : " resting"));
+            WheelRig rig(function, 2);
+            ASSERT_NO_FATAL_FAILURE(rig.StartJog(2));
+            rig.host.led[83] = 0;
+            EXPECT_EQ(Count(rig.Turn(steps, 60), "Code ENDJOG"), 1);
+            EXPECT_EQ(rig.JogStop(2), 1);
+            for (int poll = 0; poll < 6; ++poll)
+                EXPECT_EQ(Count(rig.Turn(1, 60), "Code DOJOG"), 0) << poll;
+            EXPECT_EQ(rig.host.StatusText(), " Jog OFF. ");
+        }
+    }
+}
+
+// The wheel acts only where the selector stands on the selected axis (X
+// here): a selector turned while the button is held has not selected its
+// axis yet.
+TEST(OffPosition, OnlyTheSelectedAxisPositionIsOnAxis) {
     struct Row {
         int axisByte;
         bool off;
     };
-    const Row rows[] = {{0x00, true},  {0x06, true},  {0x07, true},  {0x0F, true},
-                        {0x10, true},  {0x20, true},  {0x30, true},  {0x40, true},
-                        {0x41, true},  {0x81, true},  {0xFF, true},  {0x01, false},
-                        {0x05, false}, {0x11, false}, {0x23, false}, {0x35, false}};
+    const Row rows[] = {{0x00, true},  {0x06, true},  {0x07, true},  {0x0F, true},  {0x10, true},
+                        {0x20, true},  {0x30, true},  {0x40, true},  {0x41, true},  {0x81, true},
+                        {0xFF, true},  {0x01, false}, {0x05, false}, {0x11, false}, {0x21, false},
+                        {0x31, false}, {0x23, true},  {0x35, true}};
     for (const Row& r : rows) {
         WheelRig rig(1, 0);
         rig.Turn(5, 60, r.axisByte);
@@ -224,7 +243,7 @@ TEST(Baseline, TheBaselineReportHasNoStepsAndTheNextCountsFromIt) {
         rig.host.log.clear();
         const int direction = rig.input.WheelDirection();
         ReportArrival first;
-        first.baseline = true;
+        first.counted = true;  // a baseline: no motion
         rig.input.DecodeReport(Report(c.baseline, 0, 1, 1).bytes, rig.shared, rig.host.plugin,
                                first);
         EXPECT_EQ(rig.input.WheelSteps(), 0);
@@ -240,7 +259,7 @@ TEST(Baseline, SelectorsAndButtonOfTheBaselineReportAreDecoded) {
     InputRig rig;
     rig.Start(1, 1);
     ReportArrival first;
-    first.baseline = true;
+    first.counted = true;  // a baseline: no motion
     rig.input.DecodeReport(Report(99, 0, 0x23, 5).bytes, rig.shared, rig.host.plugin, first);
     EXPECT_EQ(rig.host.TakeLog(), (Log{"DoButton 1021", "DoButton 334"}));
     EXPECT_EQ(rig.input.WheelMode(), 5);
