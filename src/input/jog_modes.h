@@ -8,8 +8,14 @@
 
 namespace hk4 {
 
+// The largest step size (host units per wheel click) a step jog moves by.
+// Real step sizes are far below it, rotary indexing in degrees included; a
+// larger one is taken as a host value gone wrong.
+inline constexpr double kMaxStepSize = 100.0;
+
 // Mode 1: one incremental G-code move per poll, rotated in the X/Y plane when
-// the host's rotation angle is set.
+// the host's rotation angle is set. The step size must be positive and at
+// most kMaxStepSize; the feed word is written only for a positive rate.
 void StepJog(JogState& state, const PollInput& in, const TickShared& shared, PluginState& plugin);
 
 // Writes DROs 818 and 821 back once three host cycles passed without a step jog.

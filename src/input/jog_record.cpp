@@ -1,8 +1,5 @@
 #include "input/jog_record.h"
 
-#include <cmath>
-#include <limits>
-
 #include "input/host_codes.h"
 
 namespace hk4 {
@@ -12,17 +9,17 @@ bool HostMotionIdle(const Host& host) {
            host.read(fields::MotionCountA) == host.read(fields::MotionCountB);
 }
 
-int32_t JogVelocityFromDouble(double velocity) {
-    if (std::isnan(velocity)) return 0;
-    if (velocity >= 2147483648.0) return std::numeric_limits<int32_t>::max();
-    if (velocity <= -2147483649.0) return std::numeric_limits<int32_t>::min();
+int32_t JogVelocityWithin(double velocity, int32_t fullRate) {
+    // NaN fails every comparison and so lands here too.
+    if (!(velocity >= 1.0) || fullRate < 1) return 0;
+    if (velocity >= static_cast<double>(fullRate)) return fullRate;
     return static_cast<int32_t>(velocity);  // truncates toward zero
 }
 
-void StartJog(JogState& state, const Host& host, const PollInput& in, double velocity) {
+void StartJog(JogState& state, const Host& host, const PollInput& in, int32_t velocity) {
     const int32_t axis = in.AxisIndex;
     host.write(fields::JogDirection.at(axis), in.Direction);
-    host.write(fields::JogVelocity.at(axis), JogVelocityFromDouble(velocity));
+    host.write(fields::JogVelocity.at(axis), velocity);
     host.write(fields::JogParam.at(axis), host.read(fields::AxisJogParam.at(axis)));
     host.write(fields::JogFullRate.at(axis), host.read(fields::AxisFullRate.at(axis)));
     host.write(fields::JogStop.at(axis), uint8_t{0});
@@ -33,8 +30,10 @@ void StartJog(JogState& state, const Host& host, const PollInput& in, double vel
 }
 
 void DriveContinuousJog(JogState& state, const Host& host, const PollInput& in, double velocity) {
-    if (state.SpeedCopy != 0)
-        StartJog(state, host, in, velocity);
+    const int32_t bounded =
+        JogVelocityWithin(velocity, host.read(fields::AxisFullRate.at(in.AxisIndex)));
+    if (state.SpeedCopy != 0 && bounded > 0)
+        StartJog(state, host, in, bounded);
     else
         EndJog(state, host, in.AxisIndex);
     state.LastDirection = in.Direction;

@@ -13,18 +13,22 @@ namespace hk4 {
 // counters agree. Continuous jogs compute and send only then.
 bool HostMotionIdle(const Host& host);
 
-// A velocity as the jog record holds it: truncated toward zero, saturated at
-// the ends of the 32-bit range, and 0 for NaN.
-int32_t JogVelocityFromDouble(double velocity);
+// A velocity as the jog record holds it: truncated toward zero and kept
+// within the axis's full rate. 0 when there is no sound velocity to jog at:
+// not a positive finite number (a host DRO or divisor gone wrong), below 1
+// after truncation, or a full rate that is not positive.
+int32_t JogVelocityWithin(double velocity, int32_t fullRate);
 
 // Fills the axis's jog record (direction, velocity, parameter, full rate,
 // stop 0, start 1, in this order) and sends "DOJOG". The state remembers
-// the axis as jogging until its jog is stopped.
-void StartJog(JogState& state, const Host& host, const PollInput& in, double velocity);
+// the axis as jogging until its jog is stopped. `velocity` is one that
+// JogVelocityWithin gave, above 0.
+void StartJog(JogState& state, const Host& host, const PollInput& in, int32_t velocity);
 
 // The last step of both continuous jogs: with a non-zero speed byte the axis
-// runs at `velocity`, with a zero one its jog ends; the direction is then
-// the one last acted on.
+// runs at `velocity` (kept within its full rate), with a zero one, or with
+// no sound velocity, its jog ends; the direction is then the one last acted
+// on.
 void DriveContinuousJog(JogState& state, const Host& host, const PollInput& in, double velocity);
 
 // Sets the axis's stop flag and sends "ENDJOG".

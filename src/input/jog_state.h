@@ -33,6 +33,7 @@ struct OverrideSnapshot {
     double Saved818 = 0.0;
     double Saved821 = 0.0;
     bool Taken = false;
+    bool Overrode821 = false;  // a feed step set DRO 821 since it was taken
 };
 
 inline constexpr int kSpeedRingSlots = 4;  // speed-following jog: steps of the last four polls

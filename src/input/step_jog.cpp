@@ -55,11 +55,13 @@ void StepJog(JogState& state, const PollInput& in, const TickShared& shared, Plu
         host.SetStatusText(kJogOffText);
         return;
     }
+    // A step size that is not a number, not positive (a move against the
+    // wheel, or a line that moves nothing) or absurdly large (a distance of
+    // hundreds of digits) makes no move at all.
+    const double stepSize = host.read(fields::StepSize);
+    if (!(stepSize > 0.0 && stepSize <= kMaxStepSize)) return;
     const int32_t signedSteps = in.Direction == 0 ? in.Steps : -in.Steps;
-    const double distance = static_cast<double>(signedSteps) * host.read(fields::StepSize);
-    // A step size that is not a finite number would make a move line that
-    // is not G-code ("nan", "inf"): such a poll moves nothing.
-    if (!std::isfinite(distance)) return;
+    const double distance = static_cast<double>(signedSteps) * stepSize;
 
     const double angle = host.read(fields::RotationAngle);
     if (angle != 0.0 && (in.AxisIndex == 0 || in.AxisIndex == 1)) {
@@ -73,14 +75,18 @@ void StepJog(JogState& state, const PollInput& in, const TickShared& shared, Plu
         state.Snapshot.Taken = true;
     }
     plugin.counters.StepJogHold = kStepJogHoldCycles;
+    // Only a positive rate is a feed; 0 or below leaves the host's own.
     const int32_t feed = plugin.settings.StepJogRate;
-    if (feed != 0) host.SetDRO(kDro821, kStepJogOverride);
+    if (feed > 0) {
+        host.SetDRO(kDro821, kStepJogOverride);
+        state.Snapshot.Overrode821 = true;
+    }
 
     GCodeLine line;
-    if (feed == 0)
-        FormatStepLine(line, AxisLetter(in.AxisIndex), distance);
-    else
+    if (feed > 0)
         FormatFeedStepLine(line, feed, AxisLetter(in.AxisIndex), distance);
+    else
+        FormatStepLine(line, AxisLetter(in.AxisIndex), distance);
     SendLine(host, line, shared);
 }
 
@@ -88,8 +94,10 @@ void SnapshotRestore(JogState& state, PluginState& plugin) {
     if (!state.Snapshot.Taken || plugin.counters.StepJogHold != 0) return;
     const Host& host = plugin.host;
     host.SetDRO(kDro818, state.Snapshot.Saved818);
-    if (plugin.settings.StepJogRate != 0) host.SetDRO(kDro821, state.Snapshot.Saved821);
+    // The override is put back when it was made, whatever the rate is now.
+    if (state.Snapshot.Overrode821) host.SetDRO(kDro821, state.Snapshot.Saved821);
     state.Snapshot.Taken = false;
+    state.Snapshot.Overrode821 = false;
 }
 
 }  // namespace hk4

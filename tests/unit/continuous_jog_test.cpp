@@ -49,7 +49,8 @@ struct JogRig : InputRig {
         : axisByte(axis + 1), function(fn) {
         host.host().write(fields::AxisFullRate.at(axis), fullRate);
         host.host().write(fields::AxisJogParam.at(axis), jogParam);
-        host.Update(3);  // ReverseSettle past its settling time
+        host.dro[3] = 100.0;  // jog rate: full rate
+        host.Update(3);       // ReverseSettle past its settling time
         Start(function, axisByte);
     }
     // One poll with `steps` (negative: down) and a speed byte.
@@ -100,7 +101,7 @@ TEST(SpeedFollowingJog, SteadySpeedVelocityBySensitivity) {
         {-5, 24, 3, 1000, 1000},  // clamped to Vel 0
         {40, 24, 4, 1000, 122},   // clamped to Vel 9
         {0, 255, 0, 2147483647, 2147483647},
-        {0, 100, 1, -600, -600},  // the host's sign is kept
+        {0, 100, 1, -600, 0},  // a full rate below 0: no jog
     };
     for (const Row& row : rows) {
         JogRig rig(2, row.axis, row.fullRate);
@@ -280,47 +281,33 @@ TEST(FixedRateJog, ReversalEndsAtOnceAndRestartsTheDelay) {
     EXPECT_EQ(ReadRecord(rig.host.host(), 0).direction, 1);
 }
 
-TEST(FixedRateJog, VelocityFromTheJogRateSaturates) {
+TEST(FixedRateJog, VelocityStaysWithinTheFullRate) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
     struct Row {
         double jogRate;
         int32_t fullRate;
-        int32_t velocity;
+        int32_t velocity;  // 0: no jog, the axis's jog is ended instead
     };
-    const Row rows[] = {{50.0, 1000, 500},
-                        {33.3, 1000, 333},
-                        {0.1, 999, 0},  // truncation toward zero
-                        {-10.0, 1000, -100},
-                        {-0.15, 999, -1},
-                        {100.0, 2147483647, 2147483647},
-                        {1e12, 1000, 2147483647},
-                        {-1e12, 1000, -2147483647 - 1},
-                        {nan, 1000, 0}};
+    const Row rows[] = {
+        {50.0, 1000, 500},   {33.3, 1000, 333}, {100.0, 2147483647, 2147483647},
+        {150.0, 1000, 1000},  // a jog rate above 100 % runs at full rate
+        {1e9, 6000, 6000},   {inf, 1000, 1000}, {0.1, 999, 0},  // below 1 once truncated
+        {-10.0, 1000, 0},    {-50.0, 6000, 0},  {nan, 1000, 0},
+        {50.0, -1000, 0},  // a full rate that is not positive
+        {50.0, 0, 0}};
     for (const Row& row : rows) {
         JogRig rig(3, 0, row.fullRate);
         rig.host.dro[3] = row.jogRate;
-        EXPECT_EQ(rig.Turn(1, 60), Log{"Code DOJOG"}) << row.jogRate;
-        EXPECT_EQ(ReadRecord(rig.host.host(), 0).velocity, row.velocity) << row.jogRate;
+        const Log expected = row.velocity > 0 ? Log{"Code DOJOG"} : Log{"Code ENDJOG"};
+        EXPECT_EQ(rig.Turn(1, 60), expected) << row.jogRate << " " << row.fullRate;
+        const JogRecord record = ReadRecord(rig.host.host(), 0);
+        if (row.velocity > 0) {
+            EXPECT_EQ(record.velocity, row.velocity) << row.jogRate;
+        }
+        EXPECT_EQ(record.stop, row.velocity > 0 ? 0 : 1) << row.jogRate;
+        EXPECT_EQ(rig.input.Jog().JoggingAxis, row.velocity > 0 ? 0 : kNoAxis) << row.jogRate;
     }
-}
-
-TEST(JogRecord, VelocityConversion) {
-    const double inf = std::numeric_limits<double>::infinity();
-    const struct {
-        double in;
-        int32_t out;
-    } rows[] = {{0.0, 0},
-                {-0.0, 0},
-                {999.999, 999},
-                {-999.999, -999},
-                {2147483647.9, 2147483647},
-                {2147483648.0, 2147483647},
-                {-2147483648.9, -2147483647 - 1},
-                {-2147483649.0, -2147483647 - 1},
-                {inf, 2147483647},
-                {-inf, -2147483647 - 1},
-                {std::numeric_limits<double>::quiet_NaN(), 0}};
-    for (const auto& r : rows) EXPECT_EQ(JogVelocityFromDouble(r.in), r.out) << r.in;
 }
 
 TEST(FixedRateJog, TabTicksAndSwitchAndAccumulator) {
@@ -361,6 +348,7 @@ TEST(FixedRateJog, TabTicksAndSwitchAndAccumulator) {
     {  // a huge DelaySteps: the count saturates instead of overflowing, so
        // the jog still starts once the count reaches it
         FakeHost host;
+        host.dro[3] = 100.0;
         host.settings().DelaySteps = std::numeric_limits<int32_t>::max();
         JogState state;
         state.DelayAccumulator = std::numeric_limits<int32_t>::max() - 200;

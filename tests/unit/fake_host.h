@@ -64,6 +64,8 @@ class FakeHost {
         --manager_.allocations;
         SetStatusChars(status_);
         led[83] = 1;  // the host's jog switch on
+        // Every axis configured, as on a real machine: a jog needs a full rate.
+        for (int axis = 0; axis < 6; ++axis) h.write(fields::AxisFullRate.at(axis), int32_t{1000});
     }
     ~FakeHost() {
         HostStringData* d = Status();

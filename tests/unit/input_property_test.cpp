@@ -191,7 +191,9 @@ void CheckRecordAtDoJog(FakeHost& f, const char* line) {
         h.read(fields::JogStop.at(a)) == 0 && h.read(fields::JogStart.at(a)) == 1 &&
         h.read(fields::JogFullRate.at(a)) == h.read(fields::AxisFullRate.at(a)) &&
         h.read(fields::JogParam.at(a)) == h.read(fields::AxisJogParam.at(a)) &&
-        (h.read(fields::JogDirection.at(a)) == 0 || h.read(fields::JogDirection.at(a)) == 1);
+        (h.read(fields::JogDirection.at(a)) == 0 || h.read(fields::JogDirection.at(a)) == 1) &&
+        h.read(fields::JogVelocity.at(a)) >= 1 &&
+        h.read(fields::JogVelocity.at(a)) <= h.read(fields::AxisFullRate.at(a));
     g_doJogs.push_back({a, ok});
 }
 
@@ -340,9 +342,10 @@ TEST(InputProperties, RandomStreamsStayWithinBounds) {
                     ASSERT_TRUE(a == 0 || a == 1) << where << ": " << e;
                 } else if (std::regex_match(line, m, kFeedLine)) {
                     ASSERT_EQ(m[1].str(), std::to_string(rig.host.settings().StepJogRate)) << e;
+                    ASSERT_GT(rig.host.settings().StepJogRate, 0) << e;
                     ASSERT_EQ(m[2].str()[0], letters[a]) << e;
                 } else if (std::regex_match(line, m, kPlainLine)) {
-                    ASSERT_EQ(rig.host.settings().StepJogRate, 0) << e;
+                    ASSERT_LE(rig.host.settings().StepJogRate, 0) << e;
                     ASSERT_EQ(m[1].str()[0], letters[a]) << e;
                 } else {
                     FAIL() << where << ": malformed line \"" << line << "\"";

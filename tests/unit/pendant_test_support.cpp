@@ -35,6 +35,7 @@ RecordingHost::RecordingHost()
     state.host.callbacks.GetLED = OnGetLED;
     state.host.callbacks.Code = OnCode;
     state.settings.PercentTime = 3;
+    for (int axis = 0; axis < 6; ++axis) Set(hk4::fields::AxisFullRate.at(axis), int32_t{1000});
     g_host = this;
 }
 

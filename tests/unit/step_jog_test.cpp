@@ -57,8 +57,15 @@ TEST(StepJog, LinesForEachFormAndAxis) {
          {"Code G91G1 X-0.8660 Y0.5000 "}, false},
         {"rotation leaves Z alone", 3, 1.0, 30.0, 100, true, 1,
          {"SetDRO 821 100", "Code G91G1 F100 Z 1.0000", "Code G90"}, true},
-        {"large step size gives every digit", 1, 1e22, 0.0, 0, false, 1,
-         {"Code G91G1 X 1" + std::string(22, '0') + ".0000"}, true},
+        {"the largest step size", 1, 100.0, 0.0, 0, false, 2,
+         {"Code G91G1 X 200.0000"}, true},
+        {"a rate below 0 writes no feed word", 1, 0.01, 0.0, -50, false, 1,
+         {"Code G91G1 X 0.0100"}, true},
+        {"step size above the bound: nothing", 1, 100.001, 0.0, 0, false, 1, {}, false},
+        {"huge step size: nothing", 1, 1e300, 0.0, 0, false, 1, {}, false},
+        {"step size 0: nothing", 1, 0.0, 0.0, 0, false, 1, {}, false},
+        {"negative step size: nothing", 1, -0.01, 0.0, 100, true, 1, {}, false},
+        {"negative step size, rotated: nothing", 1, -0.01, 30.0, 0, true, 1, {}, false},
         {"step size not a number: nothing", 1, nan, 0.0, 100, true, 1, {}, false},
         {"infinite step size: nothing", 1, inf, 0.0, 100, true, 1, {}, false},
         {"rotation angle not a number: nothing", 1, 1.0, nan, 0, true, 1, {}, false},
@@ -143,9 +150,13 @@ TEST(StepJog, SnapshotIsWrittenBackThreeHostCyclesAfterTheLastStep) {
         {2, 0, 99.0, 50, {}},
         {1, 0, 99.0, 50, {"SetDRO 818 12.5", "SetDRO 821 80"}},
         {5, 0, 99.0, 50, {}},  // written back once only
-        // A new burst saves afresh; the feed is 0 at restore time: 821 stays.
+        // A new burst saves afresh; the override it made is put back even
+        // though the rate is 0 by restore time.
         {0, -2, 7.0, 50, {"SetDRO 821 100", "Code G91G1 F50 X -0.2000"}},
-        {3, 0, 7.0, 0, {"SetDRO 818 7"}},
+        {3, 0, 7.0, 0, {"SetDRO 818 7", "SetDRO 821 80"}},
+        // Without a feed nothing overrides 821, so nothing puts it back.
+        {0, 1, 7.0, 0, {"Code G91G1 X 0.1000"}},
+        {3, 0, 7.0, 50, {"SetDRO 818 7"}},
     };
     InputRig rig;
     rig.host.host().write(fields::StepSize, 0.1);

@@ -748,6 +748,10 @@ void Runner::Soak(const Tokens& t) {
                        if (host.read(hk4::fields::JogStart.at(a)) != 1) return false;
                        host_->SetField(Format("JogStart[%d]", a), 0);
                        return true;
+                   },
+                   [&host](int a) {
+                       const int32_t v = host.read(hk4::fields::JogVelocity.at(a));
+                       return v >= 1 && v <= host.read(hk4::fields::AxisFullRate.at(a));
                    });
     struct Sink {
         Sink(JogWatch& w, StepLineSum& s) {

@@ -148,8 +148,15 @@ void JogWatch::Line(const std::string& line) {
     } else if (line == "< Code \"DOJOG\"") {
         if (!Running()) startedAt_ = tick_, reported_ = false;
         ++jogs;
-        for (int a = 0; a < 6; ++a)
-            if (takeStart_(a) && !stopped_(a)) runningAxes_ |= 1u << a;
+        for (int a = 0; a < 6; ++a) {
+            if (!takeStart_(a) || stopped_(a)) continue;
+            runningAxes_ |= 1u << a;
+            if (!velocityOk_(a))
+                Failure(
+                    Format("\"DOJOG\" at tick %d with a velocity of axis %d outside 1 to its "
+                           "full rate",
+                           tick_, a));
+        }
     } else if (line.compare(0, 16, "< write JogStop[") == 0 && line.size() > 16) {
         const int a = line[16] - '0';
         if (a >= 0 && a < 6 && line.compare(line.size() - 4, 4, " = 1") == 0)

@@ -93,9 +93,13 @@ struct StepLineSum {
 class JogWatch {
   public:
     // `stopped(axis)`: the axis's JogStop is 1. `takeStart(axis)`: its
-    // JogStart is 1; the host clears it.
-    JogWatch(std::function<bool(int)> stopped, std::function<bool(int)> takeStart)
-        : stopped_(std::move(stopped)), takeStart_(std::move(takeStart)) {}
+    // JogStart is 1; the host clears it. `velocityOk(axis)`: its jog
+    // record's velocity lies within 1 and the axis's full rate.
+    JogWatch(std::function<bool(int)> stopped, std::function<bool(int)> takeStart,
+             std::function<bool(int)> velocityOk)
+        : stopped_(std::move(stopped)),
+          takeStart_(std::move(takeStart)),
+          velocityOk_(std::move(velocityOk)) {}
 
     void Line(const std::string& line);
     void Removed();  // the pendant was unplugged
@@ -112,7 +116,7 @@ class JogWatch {
     void Failure(const std::string& what);
     bool Running() const { return runningAxes_ != 0; }
 
-    std::function<bool(int)> stopped_, takeStart_;
+    std::function<bool(int)> stopped_, takeStart_, velocityOk_;
     unsigned runningAxes_ = 0;  // bit per axis
     int tick_ = 0;              // the trace's number of the last tick
     int startedAt_ = 0;         // tick of the first DOJOG of the running jog
