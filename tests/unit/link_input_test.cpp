@@ -118,6 +118,15 @@ TEST(QueuedPress, APressAmongTheDrainedReportsSends1021Once) {
     }
 }
 
+// Linked, with a first report on `counter` taken, and step jog blocked: for
+// tests of the counting alone.
+void LinkForCounting(Rig& rig, int counter) {
+    rig.Link();
+    rig.host.leds[804] = 1;
+    rig.port.Push(MakeReport(counter));
+    rig.Tick();
+}
+
 // Only the newest of the drained reports is decoded: wheel motion made
 // before a change of axis, function or inhibit switch among them must not be
 // carried over to the newest report's selection.
@@ -150,10 +159,7 @@ TEST(QueuedSelection, MotionBeforeAChangeAmongTheDrainedReportsIsDropped) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Rig rig;
-        rig.Link();
-        rig.host.leds[804] = 1;  // no step jog: this is about the counting
-        rig.port.Push(MakeReport(10));
-        rig.Tick();
+        LinkForCounting(rig, 10);
         for (const Queued& q : c.queue) rig.port.Push(MakeReport(q.wheel, q.axis, q.function));
         rig.Tick();
         EXPECT_EQ(rig.window->input.WheelSteps(), c.steps);
@@ -187,10 +193,7 @@ TEST(QueuedMotion, EachReportCountsAgainstTheOneBefore) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Rig rig;
-        rig.Link();
-        rig.host.leds[804] = 1;  // no step jog: this is about the counting
-        rig.port.Push(MakeReport(0));
-        rig.Tick();
+        LinkForCounting(rig, 0);
         int counter = 0;
         for (const int d : c.deltas) rig.port.Push(MakeReport(counter = (counter + d) & 0xFF));
         for (std::size_t t = 0; t < c.steps.size(); ++t) {
@@ -205,10 +208,7 @@ TEST(QueuedMotion, EachReportCountsAgainstTheOneBefore) {
 // from the reports, is what the polls hand on.
 TEST(QueuedMotion, NetMotionOfRandomBurstsIsKept) {
     Rig rig;
-    rig.Link();
-    rig.host.leds[804] = 1;
-    rig.port.Push(MakeReport(0));
-    rig.Tick();
+    LinkForCounting(rig, 0);
     uint32_t seed = 12345;
     auto next = [&seed](int n) {
         seed = seed * 1103515245u + 12345u;
