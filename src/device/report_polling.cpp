@@ -50,7 +50,12 @@ void PendantWindow::RunTick() {
         }
     }
     CountTabScreenTime();  // also while the link is down
-    if (!DevicePresent) return;
+    if (!DevicePresent) {
+        // A step jog's feed override must not stay in force while the
+        // pendant that made it is away.
+        input.RestoreSnapshot(plugin_);
+        return;
+    }
     SampleHostIdle();
     std::memcpy(PreviousReport, InputReport, sizeof InputReport);
     ReadNewestReport();

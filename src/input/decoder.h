@@ -44,6 +44,9 @@ class InputInterpreter {
     void LinkLost() { engine_.LinkLost(); }
     // The link went down without a removal: a jog the wheel started ends.
     void EndRunningJog(const Host& host) { engine_.EndRunningJog(host); }
+    // While no report comes (the pendant is away), the step jog's DRO
+    // snapshot is still written back once its hold has run out.
+    void RestoreSnapshot(PluginState& plugin) { engine_.SnapshotRestore(plugin); }
 
     // The selected axis, 0..4 (X, Y, Z, A, B).
     int32_t AxisIndex() const { return axisIndex_; }
