@@ -129,6 +129,16 @@ class PendantWindow {
     // that come in while these are acted on.
     void ApplyDeferredChanges();
 
+    // A tick that came while another runs: it counts for the deadman as a
+    // poll without wheel steps; a jog that ends so is stopped through its
+    // record at once and its "ENDJOG" waits for the running tick's end.
+    void DroppedTick();
+    // Stops the jog through its record at once (a write into host memory,
+    // no host call) for a removal that has to wait for the tick's end.
+    void StopJogRecord();
+    // The "ENDJOG" that a dropped tick or a waiting removal owes the host.
+    void SendOwedEndJog();
+
     // Tick steps.
     void CountTabScreenTime();
     void SampleHostIdle();
@@ -173,6 +183,7 @@ class PendantWindow {
     int32_t motion_ = 0;
     bool inTick_ = false;
     bool applyingChanges_ = false;
+    bool endJogOwed_ = false;
     DeviceChangeQueue deferred_;
     OutputGate output_;
 };

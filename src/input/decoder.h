@@ -44,6 +44,8 @@ class InputInterpreter {
     void LinkLost() { engine_.LinkLost(); }
     // The link went down without a removal: a jog the wheel started ends.
     void EndRunningJog(const Host& host) { engine_.EndRunningJog(host); }
+    // A poll that could not run: see JogEngine::DroppedPoll.
+    bool DroppedPoll(const Host& host) { return engine_.DroppedPoll(host); }
 
     // The selected axis, 0..4 (X, Y, Z, A, B).
     int32_t AxisIndex() const { return axisIndex_; }

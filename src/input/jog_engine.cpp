@@ -47,6 +47,10 @@ void JogEngine::RunWheelFunction(const PollInput& in, TickShared& shared, Plugin
     }
 }
 
+bool JogEngine::DroppedPoll(const Host& host) {
+    return StopJogAfterDroppedPoll(state_, host);
+}
+
 void JogEngine::SnapshotRestore(PluginState& plugin) {
     hk4::SnapshotRestore(state_, plugin);
 }

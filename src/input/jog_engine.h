@@ -22,6 +22,10 @@ class JogEngine {
     // Stops and ends the continuous jog the wheel started, if one runs.
     void EndRunningJog(const Host& host);
 
+    // A poll dropped because another was in progress (see
+    // StopJogAfterDroppedPoll): true when "ENDJOG" is owed.
+    bool DroppedPoll(const Host& host);
+
     // Called right after every wheel operation.
     void SnapshotRestore(PluginState& plugin);
 
