@@ -83,6 +83,11 @@ class PendantWindow {
     // the plug-in from inside a tick, whose end the destruction waits for).
     void StopTimer();
     bool InTick() const { return inTick_; }
+    // StopPlug, or a second InitControl: while the host's call lasts, the
+    // timer stops, the jog the wheel started ends ("ENDJOG", also one still
+    // owed) and DROs 818 and 821 get the step jog's snapshot back. Whatever
+    // of a tick is left to run after that finds the host released.
+    void Dismiss();
 
     // Device link. Read them from outside; only the window changes them.
     std::string DevicePath;

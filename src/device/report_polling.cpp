@@ -55,6 +55,16 @@ void PendantWindow::SendOwedEndJog() {
     if (std::exchange(endJogOwed_, false)) plugin_.host.Code("ENDJOG");
 }
 
+void PendantWindow::Dismiss() {
+    StopTimer();
+    const bool owed = std::exchange(endJogOwed_, false);
+    if (input.Jog().JoggingAxis != kNoAxis)
+        input.EndRunningJog(plugin_.host);
+    else if (owed)
+        plugin_.host.Code("ENDJOG");
+    input.RestoreSnapshotNow(plugin_);
+}
+
 void PendantWindow::RunTick() {
     if (registrationLost_) {
         try {

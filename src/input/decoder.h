@@ -46,6 +46,8 @@ class InputInterpreter {
     void EndRunningJog(const Host& host) { engine_.EndRunningJog(host); }
     // A poll that could not run: see JogEngine::DroppedPoll.
     bool DroppedPoll(const Host& host) { return engine_.DroppedPoll(host); }
+    // The plug-in stops: the step jog's snapshot goes back at once.
+    void RestoreSnapshotNow(PluginState& plugin) { engine_.RestoreSnapshotNow(plugin); }
 
     // The selected axis, 0..4 (X, Y, Z, A, B).
     int32_t AxisIndex() const { return axisIndex_; }

@@ -55,4 +55,9 @@ void JogEngine::SnapshotRestore(PluginState& plugin) {
     hk4::SnapshotRestore(state_, plugin);
 }
 
+void JogEngine::RestoreSnapshotNow(PluginState& plugin) {
+    plugin.counters.StepJogHold = 0;
+    hk4::SnapshotRestore(state_, plugin);
+}
+
 }  // namespace hk4

@@ -28,6 +28,9 @@ class JogEngine {
 
     // Called right after every wheel operation.
     void SnapshotRestore(PluginState& plugin);
+    // The plug-in stops: DROs 818 and 821 get their snapshot back now, not
+    // after the step jog's hold.
+    void RestoreSnapshotNow(PluginState& plugin);
 
     const JogState& State() const { return state_; }
 

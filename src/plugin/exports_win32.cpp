@@ -49,6 +49,7 @@ HK4_EXPORT const char* HK4_CDECL SetProName(const char* profileName) {
 HK4_EXPORT bool HK4_CDECL InitControl(void* motion, void* options, void* planner,
                                       void* parentWindow) {
     hk4::PluginState& state = Plugin();
+    state.host.released = false;
     state.host.blocks = hk4::HostBlocks{motion, options, planner, parentWindow};
     // The host stores a 32-bit handle; handles widen with their sign.
     const int32_t raw = state.host.read(hk4::fields::ParentHandle);
@@ -77,7 +78,11 @@ HK4_EXPORT void HK4_CDECL Update() {
 }
 
 HK4_EXPORT void HK4_CDECL StopPlug() {
+    // The jog ends and the snapshot goes back inside this call.
     hk4::Shielded("StopPlug", [] { hk4::DestroyPendantWindow(); });
+    // The host's callbacks and blocks are valid only until this returns:
+    // the rest of a tick this was called from inside leaves them alone.
+    Plugin().host.released = true;
 }
 
 // Entry points the host calls that this plug-in has no use for.

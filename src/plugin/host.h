@@ -104,25 +104,32 @@ class Host {
     HostCallbacks callbacks;
     HostBlocks blocks;
     ReadableFn readable = nullptr;
+    // The host's callbacks and blocks are valid only until StopPlug returns
+    // (until the next InitControl). While released, every call is skipped,
+    // every read gives zero and every write is dropped, so that the rest of
+    // a tick StopPlug was called from inside, or an unload without StopPlug,
+    // leaves the host alone.
+    bool released = false;
 
     // Calls through a callback that was never installed are skipped.
     void DoButton(int32_t code) const {
-        if (callbacks.DoButton) callbacks.DoButton(code);
+        if (callbacks.DoButton && !released) callbacks.DoButton(code);
     }
     void SetDRO(int32_t number, double value) const {
-        if (callbacks.SetDRO) callbacks.SetDRO(number, value);
+        if (callbacks.SetDRO && !released) callbacks.SetDRO(number, value);
     }
     double GetDRO(int32_t number) const {
-        return callbacks.GetDRO ? callbacks.GetDRO(number) : 0.0;
+        return callbacks.GetDRO && !released ? callbacks.GetDRO(number) : 0.0;
     }
     bool GetLED(int32_t number) const {
-        return callbacks.GetLED ? callbacks.GetLED(number) != 0 : false;
+        return callbacks.GetLED && !released ? callbacks.GetLED(number) != 0 : false;
     }
     void Code(const char* line) const {
-        if (callbacks.Code) callbacks.Code(line);
+        if (callbacks.Code && !released) callbacks.Code(line);
     }
 
     void* block(Block b) const {
+        if (released) return nullptr;
         switch (b) {
             case Block::Motion:
                 return blocks.motion;
