@@ -192,7 +192,8 @@ void DestroyPendantWindow() {
     if (!window) return;
     // The jog and the snapshot are settled while the host's call lasts: once
     // it has returned, nothing of ours may call the host again.
-    if (window->link) window->link->Dismiss();
+    // A failure there still lets the window go.
+    if (window->link) Shielded("Dismiss", [window] { window->link->Dismiss(); });
     if (window->busy > 0) {
         // Called from inside one of the window's own handlers (a host
         // callback of a tick): no more ticks from now on (Dismiss stopped
