@@ -141,6 +141,7 @@ void PendantWindow::OpenReportHandles() {
 }
 
 bool PendantWindow::OnDeviceChange(uint32_t eventType, const DeviceBroadcast* data) {
+    const HostGate gate(plugin_.host, &dismissed_);
     DeviceChange change;
     if (eventType == win32::kDbtDeviceArrival) {
         change = DeviceChange::Arrival;

@@ -189,6 +189,7 @@ class PendantWindow {
     bool inTick_ = false;
     bool applyingChanges_ = false;
     bool endJogOwed_ = false;
+    bool dismissed_ = false;  // see Host::dismissed
     DeviceChangeQueue deferred_;
     OutputGate output_;
 };

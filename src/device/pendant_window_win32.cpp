@@ -159,6 +159,9 @@ bool RegisterWindowClass() {
 
 void CreatePendantWindow(HWND parent) {
     DestroyPendantWindow();  // a repeated InitControl replaces the window
+    // The host stopped the plug-in from inside a callback of that: its
+    // last word was stop, so no window is made.
+    if (Plugin().host.released) return;
     // Made before the window, so that a window is never left without it.
     auto window = std::make_unique<NativeWindow>();
     if (!RegisterWindowClass()) return;

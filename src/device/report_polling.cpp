@@ -25,6 +25,7 @@ class TickScope {
 }  // namespace
 
 void PendantWindow::OnTimer(uintptr_t /*timerId*/) {
+    const HostGate gate(plugin_.host, &dismissed_);
     // A host callback that pumps messages could deliver the next tick while
     // this one is still decoding; that tick is dropped rather than run
     // inside this one, but the deadman still counts it.
@@ -63,6 +64,7 @@ void PendantWindow::Dismiss() {
     else if (owed)
         plugin_.host.Code("ENDJOG");
     input.RestoreSnapshotNow(plugin_);
+    dismissed_ = true;
 }
 
 void PendantWindow::RunTick() {
