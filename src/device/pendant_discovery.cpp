@@ -141,6 +141,7 @@ void PendantWindow::OpenReportHandles() {
 }
 
 bool PendantWindow::OnDeviceChange(uint32_t eventType, const DeviceBroadcast* data) {
+    const HostGate gate(plugin_.host, &dismissed_);
     DeviceChange change;
     if (eventType == win32::kDbtDeviceArrival) {
         change = DeviceChange::Arrival;
@@ -151,9 +152,21 @@ bool PendantWindow::OnDeviceChange(uint32_t eventType, const DeviceBroadcast* da
     }
     deferred_.Push(change);
     // Inside a tick, or while earlier changes are acted on, the change waits
-    // its turn.
-    if (!inTick_ && !applyingChanges_) ApplyDeferredChanges();
+    // its turn; a removal stops the jog at once all the same.
+    if (!inTick_ && !applyingChanges_)
+        ApplyDeferredChanges();
+    else if (change == DeviceChange::Removal)
+        StopJogRecord();
     return true;
+}
+
+void PendantWindow::StopJogRecord() {
+    if (!DevicePresent) return;
+    const int32_t jogging = input.Jog().JoggingAxis;
+    if (jogging != kNoAxis && jogging != input.AxisIndex())
+        plugin_.host.write(fields::JogStop.at(jogging), uint8_t{1});
+    plugin_.host.write(fields::JogStop.at(input.AxisIndex()), uint8_t{1});
+    endJogOwed_ = true;
 }
 
 void PendantWindow::ApplyDeferredChanges() {
@@ -192,6 +205,7 @@ void PendantWindow::OnRemoval() {
     CloseReadHandle();
     WriteHandle.reset();
     DevicePresent = false;
+    endJogOwed_ = false;  // this "ENDJOG" is the one owed
     plugin_.host.write(fields::JogStop.at(input.AxisIndex()), uint8_t{1});
     plugin_.host.Code("ENDJOG");
     input.LinkLost();
@@ -203,6 +217,7 @@ void PendantWindow::FailLinkDown() {
     WriteHandle.reset();
     DevicePresent = false;
     if (wasUp) {
+        endJogOwed_ = false;
         plugin_.host.write(fields::JogStop.at(input.AxisIndex()), uint8_t{1});
         plugin_.host.Code("ENDJOG");
         input.LinkLost();

@@ -7,7 +7,9 @@ PendantWindow::PendantWindow(HidPort& port, PluginState& plugin) : port_(port), 
 PendantWindow::~PendantWindow() {
     // No more ticks will come to end it: a jog the wheel started stops with
     // the window (StopPlug), not whenever the host gets round to it.
-    if (DevicePresent) input.EndRunningJog(plugin_.host);
+    // A dismissed link ended its jog then; the host may belong to the next
+    // link by now.
+    if (DevicePresent && !dismissed_) input.EndRunningJog(plugin_.host);
     ProbeHandle.reset();
     // The read is cancelled and has ended before its buffer and record go.
     CloseReadHandle();

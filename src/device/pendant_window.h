@@ -83,6 +83,11 @@ class PendantWindow {
     // the plug-in from inside a tick, whose end the destruction waits for).
     void StopTimer();
     bool InTick() const { return inTick_; }
+    // StopPlug, or a second InitControl: while the host's call lasts, the
+    // timer stops, the jog the wheel started ends ("ENDJOG", also one still
+    // owed) and DROs 818 and 821 get the step jog's snapshot back. Whatever
+    // of a tick is left to run after that finds the host released.
+    void Dismiss();
 
     // Device link. Read them from outside; only the window changes them.
     std::string DevicePath;
@@ -129,6 +134,16 @@ class PendantWindow {
     // that come in while these are acted on.
     void ApplyDeferredChanges();
 
+    // A tick that came while another runs: it counts for the deadman as a
+    // poll without wheel steps; a jog that ends so is stopped through its
+    // record at once and its "ENDJOG" waits for the running tick's end.
+    void DroppedTick();
+    // Stops the jog through its record at once (a write into host memory,
+    // no host call) for a removal that has to wait for the tick's end.
+    void StopJogRecord();
+    // The "ENDJOG" that a dropped tick or a waiting removal owes the host.
+    void SendOwedEndJog();
+
     // Tick steps.
     void CountTabScreenTime();
     void SampleHostIdle();
@@ -173,6 +188,8 @@ class PendantWindow {
     int32_t motion_ = 0;
     bool inTick_ = false;
     bool applyingChanges_ = false;
+    bool endJogOwed_ = false;
+    bool dismissed_ = false;  // see Host::dismissed
     DeviceChangeQueue deferred_;
     OutputGate output_;
 };

@@ -159,6 +159,9 @@ bool RegisterWindowClass() {
 
 void CreatePendantWindow(HWND parent) {
     DestroyPendantWindow();  // a repeated InitControl replaces the window
+    // The host stopped the plug-in from inside a callback of that: its
+    // last word was stop, so no window is made.
+    if (Plugin().host.released) return;
     // Made before the window, so that a window is never left without it.
     auto window = std::make_unique<NativeWindow>();
     if (!RegisterWindowClass()) return;
@@ -190,11 +193,15 @@ void DestroyPendantWindow() {
     // that arrives meanwhile, finds no window.
     NativeWindow* window = std::exchange(g_window, nullptr);
     if (!window) return;
+    // The jog and the snapshot are settled while the host's call lasts: once
+    // it has returned, nothing of ours may call the host again.
+    // A failure there still lets the window go.
+    if (window->link) Shielded("Dismiss", [window] { window->link->Dismiss(); });
     if (window->busy > 0) {
         // Called from inside one of the window's own handlers (a host
-        // callback of a tick): no more ticks from now on, but the window and
-        // its link live until that handler has returned.
-        if (window->link) window->link->StopTimer();
+        // callback of a tick): no more ticks from now on (Dismiss stopped
+        // the timer), but the window and its link live until that handler
+        // has returned.
         window->doomed = true;
         window->nextDoomed = g_doomed;
         g_doomed = window;
@@ -202,6 +209,25 @@ void DestroyPendantWindow() {
     }
     delete window;
     ReleaseWindowClass();
+}
+
+void AbandonPendantWindow() noexcept {
+    // Under the loader lock nothing may wait, call the host or destroy a
+    // window (it may belong to another thread). The window's messages go to
+    // the system's default procedure from now on, since this code is about
+    // to go, and its own thread destroys it when it takes the WM_CLOSE. The
+    // link, its handles and its read's memory are given up, never freed: a
+    // read the system may still complete writes into memory that stays.
+    auto abandon = [](NativeWindow* window) {
+        if (!window || !window->hwnd) return;
+        SetWindowLongPtrA(window->hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&DefWindowProcA));
+        PostMessageA(window->hwnd, WM_CLOSE, 0, 0);
+    };
+    abandon(std::exchange(g_window, nullptr));
+    for (NativeWindow* w = std::exchange(g_doomed, nullptr); w; w = w->nextDoomed) abandon(w);
+    // Left registered: a window of it still exists. A later load of the
+    // library registers it afresh.
+    g_classRegistered = false;
 }
 
 }  // namespace hk4

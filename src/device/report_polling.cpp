@@ -2,6 +2,7 @@
 // linked, host idle sampling, one report read, decoding and the lamp.
 #include <cstring>
 #include <limits>
+#include <utility>
 
 #include "device/pendant_window.h"
 
@@ -24,21 +25,46 @@ class TickScope {
 }  // namespace
 
 void PendantWindow::OnTimer(uintptr_t /*timerId*/) {
+    const HostGate gate(plugin_.host, &dismissed_);
     // A host callback that pumps messages could deliver the next tick while
     // this one is still decoding; that tick is dropped rather than run
-    // inside this one.
-    if (inTick_) return;
+    // inside this one, but the deadman still counts it.
+    if (inTick_) {
+        DroppedTick();
+        return;
+    }
     try {
         {
             TickScope scope(inTick_);
             RunTick();
         }
         ApplyDeferredChanges();
+        SendOwedEndJog();
     } catch (...) {
         // A removal that came in before the failure must still end the jog.
         ApplyDeferredChanges();
+        SendOwedEndJog();
         throw;
     }
+}
+
+void PendantWindow::DroppedTick() {
+    if (DevicePresent && input.DroppedPoll(plugin_.host)) endJogOwed_ = true;
+}
+
+void PendantWindow::SendOwedEndJog() {
+    if (std::exchange(endJogOwed_, false)) plugin_.host.Code("ENDJOG");
+}
+
+void PendantWindow::Dismiss() {
+    StopTimer();
+    const bool owed = std::exchange(endJogOwed_, false);
+    if (input.Jog().JoggingAxis != kNoAxis)
+        input.EndRunningJog(plugin_.host);
+    else if (owed)
+        plugin_.host.Code("ENDJOG");
+    input.RestoreSnapshotNow(plugin_);
+    dismissed_ = true;
 }
 
 void PendantWindow::RunTick() {

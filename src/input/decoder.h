@@ -47,6 +47,10 @@ class InputInterpreter {
     // While no report comes (the pendant is away), the step jog's DRO
     // snapshot is still written back once its hold has run out.
     void RestoreSnapshot(PluginState& plugin) { engine_.SnapshotRestore(plugin); }
+    // A poll that could not run: see JogEngine::DroppedPoll.
+    bool DroppedPoll(const Host& host) { return engine_.DroppedPoll(host); }
+    // The plug-in stops: the step jog's snapshot goes back at once.
+    void RestoreSnapshotNow(PluginState& plugin) { engine_.RestoreSnapshotNow(plugin); }
 
     // The selected axis, 0..4 (X, Y, Z, A, B).
     int32_t AxisIndex() const { return axisIndex_; }

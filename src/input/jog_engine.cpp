@@ -47,7 +47,16 @@ void JogEngine::RunWheelFunction(const PollInput& in, TickShared& shared, Plugin
     }
 }
 
+bool JogEngine::DroppedPoll(const Host& host) {
+    return StopJogAfterDroppedPoll(state_, host);
+}
+
 void JogEngine::SnapshotRestore(PluginState& plugin) {
+    hk4::SnapshotRestore(state_, plugin);
+}
+
+void JogEngine::RestoreSnapshotNow(PluginState& plugin) {
+    plugin.counters.StepJogHold = 0;
     hk4::SnapshotRestore(state_, plugin);
 }
 

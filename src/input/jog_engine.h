@@ -22,8 +22,15 @@ class JogEngine {
     // Stops and ends the continuous jog the wheel started, if one runs.
     void EndRunningJog(const Host& host);
 
+    // A poll dropped because another was in progress (see
+    // StopJogAfterDroppedPoll): true when "ENDJOG" is owed.
+    bool DroppedPoll(const Host& host);
+
     // Called right after every wheel operation.
     void SnapshotRestore(PluginState& plugin);
+    // The plug-in stops: DROs 818 and 821 get their snapshot back now, not
+    // after the step jog's hold.
+    void RestoreSnapshotNow(PluginState& plugin);
 
     const JogState& State() const { return state_; }
 

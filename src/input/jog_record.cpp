@@ -100,6 +100,13 @@ void EndJogIfSwitchedOff(JogState& state, const Host& host) {
     if (state.JoggingAxis != kNoAxis && !host.GetLED(kLedJogEnabled)) EndRunningJog(state, host);
 }
 
+bool StopJogAfterDroppedPoll(JogState& state, const Host& host) {
+    CountQuietPoll(state, PollInput{});
+    if (state.QuietPolls < kDeadmanPolls || state.JoggingAxis == kNoAxis) return false;
+    StopJogFlag(state, host, state.JoggingAxis);
+    return true;
+}
+
 void EndJogAfterRest(JogState& state, const Host& host) {
     if (state.QuietPolls >= kDeadmanPolls) EndRunningJog(state, host);
 }

@@ -67,6 +67,12 @@ void EndJogIfSwitchedOff(JogState& state, const Host& host);
 // that no wheel function can start a jog on old steps.
 void CountQuietPoll(JogState& state, const PollInput& in);
 
+// The deadman for a poll that could not run (another was still in progress,
+// inside a host callback that let the timer through): it brought the jog no
+// steps, so it counts as quiet. A jog it ends is only stopped through its
+// record; returns true when the host is owed the "ENDJOG" for it.
+bool StopJogAfterDroppedPoll(JogState& state, const Host& host);
+
 // The deadman, after the poll's wheel function however it returned: a jog
 // the wheel started still running on the kDeadmanPolls-th consecutive poll
 // without wheel steps is ended.

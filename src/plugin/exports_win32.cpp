@@ -49,6 +49,10 @@ HK4_EXPORT const char* HK4_CDECL SetProName(const char* profileName) {
 HK4_EXPORT bool HK4_CDECL InitControl(void* motion, void* options, void* planner,
                                       void* parentWindow) {
     hk4::PluginState& state = Plugin();
+    // Also from inside a callback of a link it dismisses: its own calls
+    // reach the host.
+    const hk4::HostGate gate(state.host, nullptr);
+    state.host.released = false;
     state.host.blocks = hk4::HostBlocks{motion, options, planner, parentWindow};
     // The host stores a 32-bit handle; handles widen with their sign.
     const int32_t raw = state.host.read(hk4::fields::ParentHandle);
@@ -59,6 +63,7 @@ HK4_EXPORT bool HK4_CDECL InitControl(void* motion, void* options, void* planner
 }
 
 HK4_EXPORT void HK4_CDECL PostInitControl() {
+    const hk4::HostGate gate(Plugin().host, nullptr);
     hk4::Shielded("PostInitControl", [] {
         hk4::WithProfile([] {
             // The settings are loaded also when the search failed.
@@ -69,6 +74,7 @@ HK4_EXPORT void HK4_CDECL PostInitControl() {
 }
 
 HK4_EXPORT void HK4_CDECL Config() {
+    const hk4::HostGate gate(Plugin().host, nullptr);
     hk4::Shielded("Config", [] { hk4::WithProfile([] { hk4::EditSettings(); }); });
 }
 
@@ -77,7 +83,12 @@ HK4_EXPORT void HK4_CDECL Update() {
 }
 
 HK4_EXPORT void HK4_CDECL StopPlug() {
+    const hk4::HostGate gate(Plugin().host, nullptr);
+    // The jog ends and the snapshot goes back inside this call.
     hk4::Shielded("StopPlug", [] { hk4::DestroyPendantWindow(); });
+    // The host's callbacks and blocks are valid only until this returns:
+    // the rest of a tick this was called from inside leaves them alone.
+    Plugin().host.released = true;
 }
 
 // Entry points the host calls that this plug-in has no use for.

@@ -104,25 +104,38 @@ class Host {
     HostCallbacks callbacks;
     HostBlocks blocks;
     ReadableFn readable = nullptr;
+    // The host's callbacks and blocks are valid only until StopPlug returns
+    // (until the next InitControl). While released, every call is skipped,
+    // every read gives zero and every write is dropped, so that the rest of
+    // a tick StopPlug was called from inside, or an unload without StopPlug,
+    // leaves the host alone.
+    bool released = false;
+    // While a handler of the pendant link runs: that link's flag, set once
+    // the link is dismissed (StopPlug or a second InitControl from inside
+    // one of its host callbacks). What is left of its handler then leaves
+    // the host alone too, whatever the host did meanwhile.
+    const bool* dismissed = nullptr;
+    bool Muted() const { return released || (dismissed && *dismissed); }
 
     // Calls through a callback that was never installed are skipped.
     void DoButton(int32_t code) const {
-        if (callbacks.DoButton) callbacks.DoButton(code);
+        if (callbacks.DoButton && !Muted()) callbacks.DoButton(code);
     }
     void SetDRO(int32_t number, double value) const {
-        if (callbacks.SetDRO) callbacks.SetDRO(number, value);
+        if (callbacks.SetDRO && !Muted()) callbacks.SetDRO(number, value);
     }
     double GetDRO(int32_t number) const {
-        return callbacks.GetDRO ? callbacks.GetDRO(number) : 0.0;
+        return callbacks.GetDRO && !Muted() ? callbacks.GetDRO(number) : 0.0;
     }
     bool GetLED(int32_t number) const {
-        return callbacks.GetLED ? callbacks.GetLED(number) != 0 : false;
+        return callbacks.GetLED && !Muted() ? callbacks.GetLED(number) != 0 : false;
     }
     void Code(const char* line) const {
-        if (callbacks.Code) callbacks.Code(line);
+        if (callbacks.Code && !Muted()) callbacks.Code(line);
     }
 
     void* block(Block b) const {
+        if (Muted()) return nullptr;
         switch (b) {
             case Block::Motion:
                 return blocks.motion;
@@ -153,6 +166,22 @@ class Host {
 
     // The host's message line. Returns false when nothing was written.
     bool SetStatusText(const char* text) const;
+};
+
+// Points Host::dismissed at `flag` for its scope (a link's handler, or null
+// for an entry point the host calls), and restores what it was.
+class HostGate {
+  public:
+    HostGate(Host& host, const bool* flag) : host_(host), saved_(host.dismissed) {
+        host.dismissed = flag;
+    }
+    ~HostGate() { host_.dismissed = saved_; }
+    HostGate(const HostGate&) = delete;
+    HostGate& operator=(const HostGate&) = delete;
+
+  private:
+    Host& host_;
+    const bool* saved_;
 };
 
 }  // namespace hk4

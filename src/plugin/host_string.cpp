@@ -50,8 +50,9 @@ bool AssignHostString(void* field, const char* text, ReadableFn readable) {
 }
 
 bool Host::SetStatusText(const char* text) const {
-    if (blocks.planner == nullptr) return false;
-    void* field = static_cast<unsigned char*>(blocks.planner) + fields::StatusTextOffset;
+    void* planner = block(Block::Planner);
+    if (planner == nullptr) return false;
+    void* field = static_cast<unsigned char*>(planner) + fields::StatusTextOffset;
     return AssignHostString(field, text, readable);
 }
 

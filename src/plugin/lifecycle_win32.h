@@ -13,6 +13,10 @@ namespace hk4 {
 void CreatePendantWindow(HWND parent);
 void FindPendantOnWindow();
 void DestroyPendantWindow();
+// The library is unloaded without StopPlug (process detach, under the loader
+// lock): the window is made inert and left for its thread to close; nothing
+// waits, calls the host or destroys a window.
+void AbandonPendantWindow() noexcept;
 
 // The short-lived profile stores of SetProName, PostInitControl and Config.
 // Each creates a store, publishes it as CurrentProfile, runs `use`, and

@@ -14,7 +14,6 @@
 namespace {
 
 HMODULE g_module = nullptr;
-bool g_socketsStarted = false;
 
 // A host string object that cannot be read is never touched.
 bool MemoryReadable(const void* p, std::size_t size) {
@@ -75,18 +74,19 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
                             MB_OK | MB_ICONEXCLAMATION);
                 return FALSE;
             }
-            g_socketsStarted = true;
             DisableThreadLibraryCalls(instance);
             break;
         }
         case DLL_PROCESS_DETACH:
-            // At process exit (reserved != NULL) other threads are gone and
-            // the system cleans up; only an unload by FreeLibrary tidies up.
-            if (reserved == nullptr) {
-                hk4::DestroyPendantWindow();
-                if (g_socketsStarted) WSACleanup();
-                g_socketsStarted = false;
-            }
+            // An unload without StopPlug: the host's callbacks and blocks
+            // may be gone already, and the loader lock is held. Nothing here
+            // calls the host, waits or destroys a window; what cannot be
+            // closed safely is left, and at process exit (reserved not
+            // null) the system reclaims it all. Windows Sockets is not
+            // cleaned up under the loader lock either: the reference is left
+            // to the process.
+            hk4::Plugin().host.released = true;
+            if (reserved == nullptr) hk4::AbandonPendantWindow();
             break;
     }
     return TRUE;

@@ -89,6 +89,43 @@ TEST(TickReentry, DeviceChangesDuringATickWaitForItsEndInArrivalOrder) {
     }
 }
 
+// A host callback that runs its own modal loop: the ticks it lets through
+// cannot run, but the 4th of them stops the jog through its record, with no
+// host call inside the callback; the one "ENDJOG" follows the callback. A
+// removal inside it stops the jog at once.
+TEST(TickReentry, TicksDroppedInsideACallbackCountForTheDeadman) {
+    struct Case {
+        const char* name;
+        int droppedTicks;
+        bool removal;
+        uint8_t stopInside;  // JogStop[0] when the loop ends
+        Codes codes;
+    };
+    const Case cases[] = {
+        {"three dropped ticks", 3, false, 0, {"DOJOG"}},
+        {"four dropped ticks", 4, false, 1, {"DOJOG", "ENDJOG"}},
+        {"forty dropped ticks", 40, false, 1, {"DOJOG", "ENDJOG"}},
+        {"a removal", 1, true, 1, {"DOJOG", "ENDJOG"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        JogRig rig;
+        uint8_t stopInside = 0xFF;
+        Codes codesInside;
+        rig.host.duringCode = [&](const std::string& line) {
+            if (line != "DOJOG" || stopInside != 0xFF) return;
+            for (int i = 0; i < c.droppedTicks; ++i) rig.window->OnTimer(hk4::kPollTimerId);
+            if (c.removal) rig.Removal(kPendantPath);
+            stopInside = rig.host.MotionByte(hk4::fields::JogStop.at(0).offset);
+            codesInside = rig.host.code;
+        };
+        rig.Turn();
+        EXPECT_EQ(stopInside, c.stopInside);
+        EXPECT_EQ(codesInside, Codes{"DOJOG"});
+        EXPECT_EQ(rig.host.code, c.codes);
+    }
+}
+
 TEST(TickReentry, AChangeOutsideATickActsAtOnce) {
     Rig rig;
     rig.Link({Pendant()});

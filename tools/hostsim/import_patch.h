@@ -35,6 +35,8 @@ class ImportPatch {
     // `redirects`. Returns the names that were patched.
     std::vector<std::string> Apply(HMODULE module, const std::vector<Redirect>& redirects);
     void Restore();
+    // The module is gone: its slots are no longer there to put back.
+    void Forget() { slots_.clear(); }
 
   private:
     struct Slot {

@@ -136,6 +136,7 @@ class Runner {
     void Sweep(const Tokens& t);
     void Inside(const char* callback, const std::string& argument);
     void FinishInsideStop();
+    void Unload();
     void DeviceCommand(std::size_t device, const Tokens& t, std::size_t at, Micros when);
     std::function<void()> DeviceAction(std::size_t device, const Tokens& t, std::size_t at);
     void ExpectBlock(const Tokens& t);
@@ -162,6 +163,7 @@ class Runner {
     ImportPatch patch_, heapPatch_;
     std::string profile_;
     bool installed_ = false, started_ = false, stopped_ = false, realtime_ = false, xp_ = false;
+    bool unloaded_ = false;  // "unload": the library is gone
     HWND pluginWindow_ = nullptr;
     std::size_t checkpoint_ = 0;
     int ticks_ = 0, expectations_ = 0;
@@ -292,6 +294,7 @@ void Runner::RunFor(Micros span) {
 }
 
 void Runner::Call(const std::string& entry, const Tokens& t) {
+    if (unloaded_) throw BadLine{"the library is unloaded"};
     Trace& trace = TheTrace();
     if (entry == "install-callbacks") {
         trace.Line("> SetDoButton, SetSetDRO, SetGetDRO, SetGetLED, SetSetLED, SetCode");
@@ -302,6 +305,8 @@ void Runner::Call(const std::string& entry, const Tokens& t) {
         trace.Line("= " + Quote(api_.SetProName(profile_.c_str())));
     } else if (entry == "InitControl") {
         trace.Line("> InitControl");
+        host_->released = false;
+        host_->releasedBy = "after StopPlug returned";
         const bool ok = api_.InitControl(host_->motion(), host_->options(), host_->planner(),
                                          host_->parentObject());
         trace.Line(ok ? "= true" : "= false");
@@ -377,6 +382,9 @@ void Runner::Inside(const char* callback, const std::string& argument) {
             // Checked once the plug-in's frames below have returned.
             TheTrace().Line("> StopPlug");
             api_.StopPlug();
+            host_->FlushWrites();
+            host_->released = true;
+            TheTrace().Line("~ StopPlug returned");
             stopped_ = stopInside_ = true;
             AfterDispatch();
         } else {
@@ -385,6 +393,37 @@ void Runner::Inside(const char* callback, const std::string& argument) {
         }
         return;
     }
+}
+
+// The host unloads the library without StopPlug. Under the loader lock the
+// plug-in may not call the host (a fault), wait (the wait's trace line
+// shows it) or destroy its window (traced right after FreeLibrary); its
+// window may go once the messages are let through.
+void Runner::Unload() {
+    if (unloaded_) throw BadLine{"unload: the library is unloaded already"};
+    TheTrace().Line("> FreeLibrary");
+    host_->FlushWrites();
+    host_->released = true;
+    host_->releasedBy = "while the library was unloaded without StopPlug";
+    FreeLibrary(api_.module);
+    api_ = PluginApi{};
+    // Its import slots went with it.
+    patch_.Forget();
+    heapPatch_.Forget();
+    unloaded_ = true;
+    const HWND window = pluginWindow_;
+    std::string label;
+    {
+        Guard g(model_->lock);
+        label = model_->WindowLabel(window);
+    }
+    const bool was = window && IsWindow(window);
+    TheTrace().Line(Format("~ after FreeLibrary: %s %s", label.c_str(),
+                           was ? "still exists" : "was destroyed"));
+    AfterDispatch();
+    if (was)
+        TheTrace().Line(Format("~ %s %s once messages were let through", label.c_str(),
+                               IsWindow(window) ? "still exists" : "is gone"));
 }
 
 void Runner::FinishInsideStop() {
@@ -490,8 +529,11 @@ void Runner::Start() {
 }
 
 void Runner::Stop() {
+    if (unloaded_) throw BadLine{"the library is unloaded"};
     TheTrace().Line("> StopPlug");
     api_.StopPlug();
+    host_->FlushWrites();
+    host_->released = true;
     AfterDispatch();
     stopped_ = true;
     Guard g(model_->lock);
@@ -901,9 +943,9 @@ void Runner::Execute(const Tokens& t) {
         const std::string& name = Arg(t, 1);
         if (Device(name) >= 0) throw BadLine{"device " + name + " exists already"};
         static const char* const kReserved[] = {
-            "device", "at",       "tick",   "update",      "run",     "wait",
-            "expect", "start",    "stop",   "call",        "check",   "repeat",
-            "soak",   "counters", "inside", "allocations", "profile", "sweep"};
+            "device", "at",          "tick",    "update", "run",    "wait", "expect",
+            "start",  "stop",        "call",    "check",  "repeat", "soak", "counters",
+            "inside", "allocations", "profile", "sweep",  "unload"};
         for (const char* r : kReserved)
             if (name == r) throw BadLine{"a device cannot be called " + name};
         const uint16_t vid = static_cast<uint16_t>(Integer(Option(t, 2, "vid", "0x04D8"), 16));
@@ -971,6 +1013,8 @@ void Runner::Execute(const Tokens& t) {
         Allocations(t);
     } else if (cmd == "sweep") {
         Sweep(t);
+    } else if (cmd == "unload") {
+        Unload();
     } else if (cmd == "inside") {
         if (t.size() < 4) throw BadLine{"inside CALLBACK ARGUMENT ACTION..."};
         inside_.push_back(InsideAction{t[1], t[2], Tokens(t.begin() + 3, t.end())});
@@ -1072,6 +1116,10 @@ int Runner::Run() {
     host_->inside = [this](const char* callback, const std::string& argument) {
         Inside(callback, argument);
     };
+    host_->fault = [this](const std::string& what) {
+        Guard g(model_->lock);
+        model_->Error(what);
+    };
     for (const ImportedFunction& f : imports)
         if (IsUnmodelledDeviceImport(f.module.c_str(), f.function.c_str()))
             model_->Error("the plug-in imports " + f.module + " " + f.function +
@@ -1094,7 +1142,7 @@ int Runner::Run() {
         }
     }
     FailAllocations(false);
-    if (status != kScenarioInvalid && started_ && !stopped_) Stop();
+    if (status != kScenarioInvalid && started_ && !stopped_ && !unloaded_) Stop();
     pendant_.reset();
     patch_.Restore();
     heapPatch_.Restore();

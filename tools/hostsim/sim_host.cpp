@@ -17,6 +17,10 @@ void Flush() {
     if (g_current) g_current->FlushWrites();
 }
 
+void CheckLive(const std::string& what) {
+    if (g_current) g_current->CheckLive(what);
+}
+
 void Inside(const char* callback, const std::string& argument) {
     if (g_current && g_current->inside) g_current->inside(callback, argument);
 }
@@ -25,6 +29,7 @@ void HK4_CDECL OnDoButton(int32_t code) {
     const SimulatorTime host;
     Flush();
     const std::string line = Format("< DoButton %d", code);
+    CheckLive(line);
     TheTrace().Line(line);
     TheTrace().Record(line);
     Inside("DoButton", std::to_string(code));
@@ -33,6 +38,7 @@ void HK4_CDECL OnDoButton(int32_t code) {
 void HK4_CDECL OnSetDRO(int32_t number, double value) {
     const SimulatorTime host;
     Flush();
+    CheckLive(Format("< SetDRO %d", number));
     TheTrace().Line(Format("< SetDRO %d %.10g", number, value));
     if (TheTrace().Recording()) TheTrace().Record(Format("< SetDRO %d %.17g", number, value));
     if (g_current) g_current->dros[number] = value;
@@ -43,6 +49,7 @@ double HK4_CDECL OnGetDRO(int32_t number) {
     double value = 0.0;
     if (g_current) {
         Flush();
+        CheckLive(Format("< GetDRO %d", number));
         auto it = g_current->dros.find(number);
         if (it != g_current->dros.end()) value = it->second;
         if (g_current->traceReads) TheTrace().Line(Format("< GetDRO %d -> %.10g", number, value));
@@ -56,6 +63,7 @@ uint8_t HK4_CDECL OnGetLED(int32_t number) {
     uint8_t value = 0;
     if (g_current) {
         Flush();
+        CheckLive(Format("< GetLED %d", number));
         auto it = g_current->leds.find(number);
         if (it != g_current->leds.end()) value = it->second;
         if (g_current->traceReads) TheTrace().Line(Format("< GetLED %d -> %d", number, value));
@@ -67,6 +75,7 @@ uint8_t HK4_CDECL OnGetLED(int32_t number) {
 void HK4_CDECL OnSetLED(int32_t number, bool on) {
     const SimulatorTime host;
     Flush();
+    CheckLive(Format("< SetLED %d", number));
     TheTrace().Line(Format("< SetLED %d %d", number, on ? 1 : 0));
 }
 
@@ -74,6 +83,7 @@ void HK4_CDECL OnCode(const char* line) {
     const SimulatorTime host;
     Flush();
     const std::string text = "< Code " + Quote(line);
+    CheckLive(text);
     TheTrace().Line(text);
     TheTrace().Record(text);
     Inside("Code", line ? line : "");
@@ -179,13 +189,21 @@ void SimHost::InstallCallbacks(const PluginApi& api) {
     api.SetCode(OnCode);
 }
 
+void SimHost::CheckLive(const std::string& what) {
+    if (released && fault) fault(what + " " + releasedBy);
+}
+
 void SimHost::FlushWrites() {
     if (!TheTrace().Enabled()) return;
-    for (const std::string& line : watch_.Changes(view_)) TheTrace().Line(line);
+    for (const std::string& line : watch_.Changes(view_)) {
+        CheckLive(line);
+        TheTrace().Line(line);
+    }
     if (TheTrace().Recording())
         for (const std::string& line : exactWatch_.Changes(view_)) TheTrace().Record(line);
     const std::string status = StatusText();
     if (status != lastStatus_) {
+        CheckLive("< message");
         lastStatus_ = status;
         TheTrace().Line("< message " + Quote(status.c_str()));
     }

@@ -56,6 +56,13 @@ class SimHost {
     // the callback's name and argument ("Code", "DOJOG"; "GetLED", "800"):
     // where a host lets window messages through.
     std::function<void(const char* callback, const std::string& argument)> inside;
+    // Set once StopPlug has returned (or the library is being unloaded),
+    // cleared by InitControl: the host's callbacks and blocks are no longer
+    // the plug-in's to use, and each call or write is a fault.
+    bool released = false;
+    const char* releasedBy = "after StopPlug returned";
+    std::function<void(const std::string& what)> fault;
+    void CheckLive(const std::string& what);
 
     // Installs the recording callbacks through the plug-in's installers.
     void InstallCallbacks(const PluginApi& api);
