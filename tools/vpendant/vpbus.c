@@ -380,10 +380,11 @@ static NTSTATUS control_ioctl(IRP* irp) {
         case IOCTL_VP_SLOT_STATUS: {
             struct vp_slot_status st;
             struct slot* s;
-            ULONG index;
+            ULONG index, clear;
             if (in_len < sizeof(ULONG) || out_len < sizeof(st))
                 return complete(irp, STATUS_INVALID_PARAMETER, 0);
             index = *(ULONG*)buffer;
+            clear = in_len >= 2 * sizeof(ULONG) && ((ULONG*)buffer)[1];
             if (index >= VP_SLOTS) return complete(irp, STATUS_INVALID_PARAMETER, 0);
             s = &slots[index];
             lock();
@@ -400,6 +401,7 @@ static NTSTATUS control_ioctl(IRP* irp) {
             st.read_pending = s->pending_read != NULL;
             st.outputs = s->outputs;
             copy_bytes(st.last_output, s->last_output, VP_OUTPUT_LEN);
+            if (clear) s->fed = s->dropped = s->delivered = s->outputs = 0;
             unlock();
             copy_bytes(buffer, &st, sizeof(st));
             return complete(irp, STATUS_SUCCESS, sizeof(st));

@@ -6,12 +6,20 @@
  *   status [SLOT]                 a line a slot: present, started, counts, last output
  *   feed SLOT HEX14...            the reports at once (one request: a burst)
  *   rate SLOT MICROSECONDS HEX14...  one report every MICROSECONDS
+ *   spin SLOT MICROSECONDS COUNT STEP HEX14  COUNT reports from HEX14 on, the wheel
+ *                                 counter (its first byte) moving by STEP in each; one every
+ *                                 MICROSECONDS, or all in one request (a burst) with 0
  *   unplug SLOT
  *   plug SLOT INSTANCE [VID PID]  (hex VID/PID; the pendant's by default)
  *   wait SLOT started|gone|read MS  until the HID stack runs on it, its
  *                                 device object is gone, or a read is pending
- *   handles                       handles open on the virtual HID devices
+ *   wait-outputs SLOT N MS        until N output reports were written to it
+ *   handles                       handles open on the virtual HID devices present (by
+ *                                 any process: Wine's desktop opens each arrival too)
+ *   files                         each open file: device, access
  *   wait-handles N MS             until that count is N
+ *   reset                         slot 0 the pendant at instance 1, every other slot empty,
+ *                                 the counts zero
  *   sleep MS
  *   echo TEXT                     prints TEXT with the time, for the trace
  * Exit 0 when every command succeeded. */
@@ -49,13 +57,18 @@ static int slot_status(unsigned long slot, struct vp_slot_status* st) {
     return control(IOCTL_VP_SLOT_STATUS, &slot, sizeof(slot), st, sizeof(*st));
 }
 
-static int open_handles(long* count) {
+/* The handles open on the HID devices present; read-write ones apart (a
+ * program like the plug-in opens none). */
+static int open_handles(long* count, long* read_write) {
     HANDLE h = open_device(VP_HID_USER_NAME);
+    struct vp_open_handles n;
     DWORD got = 0;
     int ok;
     if (h == INVALID_HANDLE_VALUE) return 0;
-    ok = DeviceIoControl(h, IOCTL_VP_OPEN_HANDLES, NULL, 0, count, sizeof(*count), &got, NULL) != 0;
+    ok = DeviceIoControl(h, IOCTL_VP_OPEN_HANDLES, NULL, 0, &n, sizeof(n), &got, NULL) != 0;
     CloseHandle(h);
+    *count = n.no_access + n.read + n.write;
+    *read_write = n.read_write;
     return ok;
 }
 
@@ -89,10 +102,10 @@ static int feed(unsigned long slot, int count, char** hex) {
     return ok;
 }
 
+/* Sleeps while more than 5 ms are left, then yields: a rate of one report a
+ * millisecond keeps its pace instead of falling behind and catching up. */
 static void wait_until(double t) {
-    while (now_ms() < t) {
-        if (t - now_ms() > 2.0) Sleep(1);
-    }
+    while (now_ms() < t) Sleep(t - now_ms() > 5.0 ? 1 : 0);
 }
 
 static int print_status(unsigned long slot) {
@@ -128,6 +141,39 @@ static int run(int argc, char** argv) {
             if (!feed(slot, 1, argv + i)) return 0;
         }
         return 1;
+    }
+    if (!strcmp(cmd, "spin") && argc == 6) {
+        unsigned long slot = strtoul(argv[1], NULL, 0);
+        double interval = atof(argv[2]) / 1000.0, t = now_ms();
+        int count = atoi(argv[3]), step = atoi(argv[4]), i, ok = 1;
+        char** hex = calloc((size_t)count + 1, sizeof(char*));
+        unsigned char base[VP_INPUT_LEN];
+        if (!parse_report(argv[5], base) || count <= 0) return 0;
+        for (i = 0; i < count; i++) {
+            int b;
+            hex[i] = malloc(2 * VP_INPUT_LEN + 1);
+            base[0] = (unsigned char)(base[0] + step);
+            for (b = 0; b < VP_INPUT_LEN; b++) sprintf(hex[i] + 2 * b, "%02X", base[b]);
+        }
+        if (interval <= 0) {
+            ok = feed(slot, count, hex);
+        } else {
+            for (i = 0; i < count && ok; i++, t += interval) {
+                wait_until(t);
+                ok = feed(slot, 1, hex + i);
+            }
+        }
+        for (i = 0; i < count; i++) free(hex[i]);
+        free(hex);
+        return ok;
+    }
+    if (!strcmp(cmd, "wait-outputs") && argc == 4) {
+        unsigned long slot = strtoul(argv[1], NULL, 0), want = strtoul(argv[2], NULL, 0);
+        double give_up = now_ms() + atof(argv[3]);
+        struct vp_slot_status st;
+        while (slot_status(slot, &st) && st.outputs < want && now_ms() < give_up) Sleep(2);
+        print_status(slot);
+        return st.outputs >= want;
     }
     if (!strcmp(cmd, "unplug") && argc == 2) {
         unsigned long slot = strtoul(argv[1], NULL, 0);
@@ -167,17 +213,55 @@ static int run(int argc, char** argv) {
         }
     }
     if (!strcmp(cmd, "handles") && argc == 1) {
-        long n;
-        if (!open_handles(&n)) return 0;
-        printf("handles %ld\n", n);
+        long n, rw;
+        if (!open_handles(&n, &rw)) return 0;
+        printf("handles %ld read-write %ld\n", n, rw);
+        return 1;
+    }
+    if (!strcmp(cmd, "files") && argc == 1) {
+        struct vp_file_entry list[VP_LIST_FILES];
+        HANDLE h = open_device(VP_HID_USER_NAME);
+        DWORD got = 0, i;
+        if (h == INVALID_HANDLE_VALUE) return 0;
+        if (!DeviceIoControl(h, IOCTL_VP_LIST_FILES, NULL, 0, list, sizeof(list), &got, NULL))
+            got = 0;
+        CloseHandle(h);
+        for (i = 0; i < got / sizeof(list[0]); i++)
+            printf("file %llx on device %llx access %08lX\n", list[i].file, list[i].device,
+                   list[i].access);
         return 1;
     }
     if (!strcmp(cmd, "wait-handles") && argc == 3) {
-        long want = strtol(argv[1], NULL, 0), n = -1;
+        long want = strtol(argv[1], NULL, 0), n = -1, rw = 0;
         double give_up = now_ms() + atof(argv[2]);
-        while (open_handles(&n) && n != want && now_ms() < give_up) Sleep(5);
-        printf("handles %ld\n", n);
+        while (open_handles(&n, &rw) && n != want && now_ms() < give_up) Sleep(5);
+        printf("handles %ld read-write %ld\n", n, rw);
         return n == want;
+    }
+    if (!strcmp(cmd, "reset") && argc == 1) {
+        struct vp_slot_status st;
+        unsigned long s;
+        double give_up = now_ms() + 10000;
+        for (s = 0; s < VP_SLOTS; s++) {
+            if (!slot_status(s, &st)) return 0;
+            if (st.present && (s > 0 || st.instance != 1) &&
+                !control(IOCTL_VP_UNPLUG, &s, sizeof(s), NULL, 0))
+                return 0;
+        }
+        for (s = 0; s < VP_SLOTS; s++) {
+            while (slot_status(s, &st) && !st.present && st.exists && now_ms() < give_up) Sleep(5);
+        }
+        for (s = 0; s < VP_SLOTS; s++) {
+            unsigned long clear[2] = {s, 1};
+            if (!control(IOCTL_VP_SLOT_STATUS, clear, sizeof(clear), &st, sizeof(st))) return 0;
+        }
+        if (!slot_status(0, &st)) return 0;
+        if (!st.present) {
+            struct vp_plug p = {0, 1, 0x04D8, 0xFCE1};
+            if (!control(IOCTL_VP_PLUG, &p, sizeof(p), NULL, 0)) return 0;
+        }
+        while (slot_status(0, &st) && !st.started && now_ms() < give_up) Sleep(5);
+        return st.started;
     }
     if (!strcmp(cmd, "sleep") && argc == 2) {
         wait_until(now_ms() + atof(argv[1]));

@@ -41,3 +41,25 @@ foreach(t vpctl vpinstall)
   target_link_options(${t} PRIVATE -static -static-libgcc)
   set_target_properties(${t} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${HK4_VP_DIR})
 endforeach()
+
+# Tests on Wine's own HID stack: the unmodified plug-in in hostsim
+# --real-pendant, in the prefix with the virtual pendant (scripts/test.sh
+# installs it first). 77: no virtual pendant answers there, skipped.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(HK4_HID_ENV HK4_WINE_BITS=32 WINEPREFIX=${PROJECT_SOURCE_DIR}/build/wineprefix32-hid)
+  set(HK4_HID_WINE /usr/lib/wine/wine)
+else()
+  set(HK4_HID_ENV HK4_WINE_BITS=64 WINEPREFIX=${PROJECT_SOURCE_DIR}/build/wineprefix-hid)
+  set(HK4_HID_WINE /usr/lib/wine/wine64)
+endif()
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+file(GLOB HK4_REAL_TESTS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/realstack/*.real)
+foreach(script ${HK4_REAL_TESTS})
+  get_filename_component(name ${script} NAME_WE)
+  add_test(NAME realstack_${name}
+           COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/tests/realstack/realstack.py
+                   --wine ${HK4_HID_WINE} --build ${CMAKE_CURRENT_BINARY_DIR} ${script}
+           WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+  set_tests_properties(realstack_${name} PROPERTIES SKIP_RETURN_CODE 77 LABELS realstack
+                       ENVIRONMENT "${HK4_HID_ENV};WINEDEBUG=-all" TIMEOUT 300)
+endforeach()

@@ -13,13 +13,13 @@
 #define VP_IOCTL(n) CTL_CODE(FILE_DEVICE_UNKNOWN, 0x800 + (n), METHOD_BUFFERED, FILE_ANY_ACCESS)
 /* in: struct vp_feed followed by count reports of VP_INPUT_LEN bytes */
 #define IOCTL_VP_FEED VP_IOCTL(0)
-/* in: ULONG slot; out: struct vp_slot_status */
+/* in: ULONG slot [, ULONG clear: zero the counts after]; out: struct vp_slot_status */
 #define IOCTL_VP_SLOT_STATUS VP_IOCTL(1)
 /* in: ULONG slot */
 #define IOCTL_VP_UNPLUG VP_IOCTL(2)
 /* in: struct vp_plug */
 #define IOCTL_VP_PLUG VP_IOCTL(3)
-/* vphid.sys control device; out: LONG handles open on the HID devices */
+/* vphid.sys control device; out: struct vp_open_handles */
 #define IOCTL_VP_OPEN_HANDLES VP_IOCTL(4)
 
 #define VP_SLOTS 8
@@ -30,6 +30,21 @@
 struct vp_feed {
     unsigned long slot;
     unsigned long count;
+};
+
+/* Handles open on the HID devices present, by the access the create
+ * request states (Wine states none: all count as no access). Wine's own
+ * desktop process opens every HID device that arrives, with no access. */
+struct vp_open_handles {
+    long total, no_access, read, write, read_write;
+};
+
+/* vphid.sys control device; out: up to VP_LIST_FILES of these */
+#define IOCTL_VP_LIST_FILES VP_IOCTL(5)
+#define VP_LIST_FILES 64
+struct vp_file_entry {
+    unsigned long long device, file;
+    unsigned long access; /* as the create request says (Wine: 0) */
 };
 
 struct vp_plug {

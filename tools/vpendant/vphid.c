@@ -9,7 +9,78 @@
 
 static PDRIVER_DISPATCH class_dispatch[IRP_MJ_MAXIMUM_FUNCTION + 1];
 static DEVICE_OBJECT* control;
-static volatile LONG open_handles;
+
+/* The files open on the class driver's HID devices, with the access they were
+ * opened for. Wine sends no close to a device that has been removed, so a
+ * removed device's files are dropped with it: these are the files open on
+ * the devices present. */
+#define MAX_FILES 256
+static struct open_file {
+    FILE_OBJECT* file;
+    DEVICE_OBJECT* device;
+    ULONG access;
+} files[MAX_FILES];
+static volatile LONG lock_word;
+
+static void lock(void) {
+    while (__atomic_exchange_n(&lock_word, 1, __ATOMIC_ACQUIRE)) {
+    }
+}
+
+static void unlock(void) {
+    __atomic_store_n(&lock_word, 0, __ATOMIC_RELEASE);
+}
+
+static void file_opened(DEVICE_OBJECT* device, FILE_OBJECT* file, ULONG access) {
+    int i;
+    lock();
+    for (i = 0; i < MAX_FILES; i++)
+        if (!files[i].file) {
+            files[i].file = file;
+            files[i].device = device;
+            files[i].access = access;
+            break;
+        }
+    unlock();
+}
+
+static void file_closed(FILE_OBJECT* file) {
+    int i;
+    lock();
+    for (i = 0; i < MAX_FILES; i++)
+        if (files[i].file == file) files[i].file = NULL;
+    unlock();
+}
+
+static void device_removed(DEVICE_OBJECT* device) {
+    int i;
+    lock();
+    for (i = 0; i < MAX_FILES; i++)
+        if (files[i].file && files[i].device == device) files[i].file = NULL;
+    unlock();
+}
+
+static void count_files(struct vp_open_handles* out) {
+    int i;
+    out->total = out->no_access = out->read = out->write = out->read_write = 0;
+    lock();
+    for (i = 0; i < MAX_FILES; i++) {
+        ULONG a = files[i].access;
+        if (!files[i].file) continue;
+        out->total++;
+        if (a & (GENERIC_READ | FILE_READ_DATA)) {
+            if (a & (GENERIC_WRITE | FILE_WRITE_DATA))
+                out->read_write++;
+            else
+                out->read++;
+        } else if (a & (GENERIC_WRITE | FILE_WRITE_DATA)) {
+            out->write++;
+        } else {
+            out->no_access++;
+        }
+    }
+    unlock();
+}
 
 static NTSTATUS WINAPI pass_down(DEVICE_OBJECT* device, IRP* irp) {
     VP_HID_DEVICE_EXTENSION* ext = device->DeviceExtension;
@@ -35,20 +106,44 @@ static NTSTATUS WINAPI counting_dispatch(DEVICE_OBJECT* device, IRP* irp) {
     UCHAR major = stack->MajorFunction;
     NTSTATUS status;
     if (device == control) {
+        if (major == IRP_MJ_DEVICE_CONTROL &&
+            stack->Parameters.DeviceIoControl.IoControlCode == IOCTL_VP_LIST_FILES) {
+            struct vp_file_entry* out = irp->AssociatedIrp.SystemBuffer;
+            ULONG room = stack->Parameters.DeviceIoControl.OutputBufferLength / sizeof(*out), n = 0;
+            int i;
+            lock();
+            for (i = 0; i < MAX_FILES && n < room; i++)
+                if (files[i].file) {
+                    out[n].device = (ULONG_PTR)files[i].device;
+                    out[n].file = (ULONG_PTR)files[i].file;
+                    out[n].access = files[i].access;
+                    n++;
+                }
+            unlock();
+            return complete(irp, STATUS_SUCCESS, n * sizeof(*out));
+        }
         if (major == IRP_MJ_DEVICE_CONTROL) {
             if (stack->Parameters.DeviceIoControl.IoControlCode != IOCTL_VP_OPEN_HANDLES ||
-                stack->Parameters.DeviceIoControl.OutputBufferLength < sizeof(LONG))
+                stack->Parameters.DeviceIoControl.OutputBufferLength <
+                    sizeof(struct vp_open_handles))
                 return complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
-            *(LONG*)irp->AssociatedIrp.SystemBuffer =
-                __atomic_load_n(&open_handles, __ATOMIC_SEQ_CST);
-            return complete(irp, STATUS_SUCCESS, sizeof(LONG));
+            count_files(irp->AssociatedIrp.SystemBuffer);
+            return complete(irp, STATUS_SUCCESS, sizeof(struct vp_open_handles));
         }
         return complete(irp, STATUS_SUCCESS, 0);
     }
-    if (major == IRP_MJ_CLOSE) __atomic_sub_fetch(&open_handles, 1, __ATOMIC_SEQ_CST);
+    FILE_OBJECT* file = stack->FileObject;
+    ULONG access = 0;
+    if (major == IRP_MJ_CREATE && stack->Parameters.Create.SecurityContext)
+        access = stack->Parameters.Create.SecurityContext->DesiredAccess;
+    /* Noted before the class driver sees the open: its close may be handled
+     * on another thread before this one returns. */
+    if (major == IRP_MJ_CREATE && file) file_opened(device, file, access);
+    if (major == IRP_MJ_CLOSE) file_closed(file);
+    if (major == IRP_MJ_PNP && stack->MinorFunction == IRP_MN_REMOVE_DEVICE) device_removed(device);
     status = class_dispatch[major](device, irp);
-    if (major == IRP_MJ_CREATE && NT_SUCCESS(status))
-        __atomic_add_fetch(&open_handles, 1, __ATOMIC_SEQ_CST);
+    if (major == IRP_MJ_CREATE && !NT_SUCCESS(status) && status != STATUS_PENDING && file)
+        file_closed(file);
     return status;
 }
 
