@@ -112,6 +112,19 @@ class Run:
         self.trace = Lines(self.host.stdout, self.echo_trace)
         self.mark = time.monotonic()
 
+    def start_as_user(self, words):
+        """The pendant check of the user guide: the simulator that ships and
+        the plug-in side by side in a folder, run from there by their names."""
+        run_ms = words[0] if words else "3000"
+        import shutil
+        shutil.copy(os.path.join(self.build, self.args.hostsim), os.path.join(self.tmp, "hostsim-check.exe"))
+        shutil.copy(os.path.join(self.build, self.args.dll), os.path.join(self.tmp, "HalvexK4.dll"))
+        cmd = [self.wine, "hostsim-check.exe", "--real-pendant", "--run-ms", run_ms, "HalvexK4.dll"]
+        self.host = subprocess.Popen(cmd, cwd=self.tmp, stdout=subprocess.PIPE,
+                                     stderr=subprocess.STDOUT)
+        self.trace = Lines(self.host.stdout, self.echo_trace)
+        self.mark = time.monotonic()
+
     def echo_trace(self, text):
         if not (text.startswith("> Update") or text.startswith("~ tick")):
             print("    trace: " + text, flush=True)
@@ -238,8 +251,16 @@ class Run:
             elif cmd == "start":
                 self.take_baseline()
                 self.start_host(rest)
+            elif cmd == "start-as-user":  # start-as-user RUN_MS
+                self.take_baseline()
+                self.start_as_user(rest)
             elif cmd == "lamp":  # lamp SLOT MS: an output report is written within MS
                 self.expect_lamp(rest[0], int(rest[1]), line_no)
+            elif cmd == "outputs-at-most":  # outputs-at-most SLOT N: since the test began
+                got = self.outputs(rest[0])
+                if got > int(rest[1]):
+                    raise Failed("line %d: %d output reports written, more than %s" %
+                                 (line_no, got, rest[1]))
             elif cmd == "handles":  # handles N MS: the plug-in's (above the baseline)
                 self.expect_handles(int(rest[0]), int(rest[1]), line_no)
             elif cmd == "ctl":
