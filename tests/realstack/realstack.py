@@ -212,14 +212,24 @@ class Run:
 
     MOVE = re.compile(r'^< Code "G91G1 F[-0-9.]+ ([XYZAB]) (-?[0-9.]+)"$')
 
+    def moves(self, axis):
+        return [float(m.group(2)) for m in map(self.MOVE.match, self.since_mark(self.trace.lines))
+                if m and m.group(1) == axis]
+
     def moved(self, axis):
-        total, polls = 0.0, 0
-        for text in self.since_mark(self.trace.lines):
-            m = self.MOVE.match(text)
-            if m and m.group(1) == axis:
-                total += float(m.group(2))
-                polls += 1
-        return total, polls
+        moves = self.moves(axis)
+        return sum(moves), len(moves)
+
+    def moves_within(self, axis, within_ms, most, most_per_poll, line_no):
+        """Step jogs that never exceed the wheel: some, adding up to at most
+        `most`, none larger than `most_per_poll` (what a poll that cannot
+        have overflowed may count)."""
+        time.sleep(max(0.0, self.mark + within_ms / 1000.0 - time.monotonic()))
+        moves = self.moves(axis)
+        self.say("%s moved %.4f in %d step jogs" % (axis, sum(moves), len(moves)))
+        if not moves or sum(moves) > most + 1e-6 or max(moves) > most_per_poll + 1e-6 or min(moves) <= 0:
+            raise Failed("line %d: %s moved %s within %d ms: not some, at most %g, each at most %g"
+                         % (line_no, axis, moves, within_ms, most, most_per_poll))
 
     def sum_moves(self, axis, within_ms, values, line_no):
         time.sleep(max(0.0, self.mark + within_ms / 1000.0 - time.monotonic()))
@@ -290,6 +300,8 @@ class Run:
                     self.expect_none(int(rest[0]), block, line_no)
             elif cmd == "sum":  # sum AXIS MS VALUE...: the step jogs since the action add up
                 self.sum_moves(rest[0], int(rest[1]), [float(v) for v in rest[2:]], line_no)
+            elif cmd == "moves":  # moves AXIS MS MOST MOST_PER_POLL
+                self.moves_within(rest[0], int(rest[1]), float(rest[2]), float(rest[3]), line_no)
             elif cmd == "count":  # count N PATTERN (the rest of the line, as it stands)
                 self.count(stripped.split(None, 2)[2], int(rest[0]), line_no)
             elif cmd == "exit":  # exit MS: the host ends within MS, exit code 0
