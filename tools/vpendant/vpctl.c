@@ -17,6 +17,8 @@
  *   handles                       handles open on the virtual HID devices present (by
  *                                 any process: Wine's desktop opens each arrival too)
  *   files                         each open file: device, access
+ *   hid-list                      the HID interfaces present, in the system's order
+ *   wait-hid TEXT MS              until one of their paths contains TEXT
  *   wait-handles N MS             until that count is N
  *   reset                         slot 0 the pendant at instance 1, every other slot empty,
  *                                 the counts zero
@@ -24,6 +26,7 @@
  *   echo TEXT                     prints TEXT with the time, for the trace
  * Exit 0 when every command succeeded. */
 #include <windows.h>
+#include <setupapi.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -70,6 +73,30 @@ static int open_handles(long* count, long* read_write) {
     *count = n.no_access + n.read + n.write;
     *read_write = n.read_write;
     return ok;
+}
+
+/* Lists the HID interfaces present in the system's order (printing them),
+ * or tells whether one's path contains `part`. */
+static int hid_list(const char* part, int print) {
+    static const GUID hid = {
+        0x4d1e55b2, 0xf16f, 0x11cf, {0x88, 0xcb, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+    HDEVINFO set = SetupDiGetClassDevsA(&hid, NULL, NULL, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    SP_DEVICE_INTERFACE_DATA item;
+    DWORD i;
+    int found = 0;
+    if (set == INVALID_HANDLE_VALUE) return 0;
+    item.cbSize = sizeof(item);
+    for (i = 0; SetupDiEnumDeviceInterfaces(set, NULL, &hid, i, &item); i++) {
+        char buffer[1024];
+        SP_DEVICE_INTERFACE_DETAIL_DATA_A* detail = (SP_DEVICE_INTERFACE_DETAIL_DATA_A*)buffer;
+        detail->cbSize = sizeof(*detail);
+        if (!SetupDiGetDeviceInterfaceDetailA(set, &item, detail, sizeof(buffer), NULL, NULL))
+            continue;
+        if (print) printf("hid %lu %s\n", i, detail->DevicePath);
+        if (part && strstr(detail->DevicePath, part)) found = 1;
+    }
+    SetupDiDestroyDeviceInfoList(set);
+    return part ? found : 1;
 }
 
 static int parse_report(const char* hex, unsigned char* report) {
@@ -216,6 +243,18 @@ static int run(int argc, char** argv) {
         long n, rw;
         if (!open_handles(&n, &rw)) return 0;
         printf("handles %ld read-write %ld\n", n, rw);
+        return 1;
+    }
+    if (!strcmp(cmd, "hid-list") && argc == 1) return hid_list(NULL, 1);
+    if (!strcmp(cmd, "wait-hid") && argc == 3) {
+        double give_up = now_ms() + atof(argv[2]);
+        while (!hid_list(argv[1], 0)) {
+            if (now_ms() > give_up) {
+                fprintf(stderr, "vpctl: no HID interface with %s after %s ms\n", argv[1], argv[2]);
+                return 0;
+            }
+            Sleep(5);
+        }
         return 1;
     }
     if (!strcmp(cmd, "files") && argc == 1) {

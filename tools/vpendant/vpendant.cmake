@@ -36,6 +36,7 @@ add_custom_target(vpendant_drivers ALL
 add_executable(vpctl ${HK4_VP_SRC}/vpctl.c)
 add_executable(vpinstall ${HK4_VP_SRC}/vpinstall.c)
 target_link_libraries(vpinstall PRIVATE setupapi newdev)
+target_link_libraries(vpctl PRIVATE setupapi)
 foreach(t vpctl vpinstall)
   target_compile_options(${t} PRIVATE -Wall -Wextra)
   target_link_options(${t} PRIVATE -static -static-libgcc)
