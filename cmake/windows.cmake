@@ -142,4 +142,5 @@ foreach(scn ${HK4_SCENARIOS})
   set_tests_properties(scenario_${name} PROPERTIES SKIP_RETURN_CODE 77 LABELS wine
                        ENVIRONMENT "${HK4_WINE_ENV}")
 endforeach()
+include(${PROJECT_SOURCE_DIR}/tools/vpendant/vpendant.cmake)
 include(${CMAKE_CURRENT_LIST_DIR}/release.cmake)

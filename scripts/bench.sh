@@ -3,7 +3,10 @@
 # host simulator, for the shipping 32-bit build (under 32-bit Wine) with the
 # x64 twin's row beside each of its rows: host-thread time per tick and the
 # age of the decoded report, for each kind of pendant the simulator's bench
-# knows. Prints a Markdown table (figures go to docs/measurements.md).
+# knows. Prints a Markdown table (figures go to docs/measurements.md). Then
+# a row per build on Wine's own HID stack: the tick's time with the class
+# driver behind it, the virtual pendant (tools/vpendant) reporting every 8 ms
+# with the wheel turning, in the prefix of the real-stack tests.
 #   bash scripts/bench.sh [SECONDS_PER_RUN]     (default 20)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -24,10 +27,26 @@ for preset in win32 win64; do
             "$HK4_WINE" hostsim.exe --bench all --seconds "$1" HalvexK4.dll; rc=$?
             ../../scripts/wineserver.sh -k 2>/dev/null; exit $rc' bench "$seconds"
     ) >"$out/$preset"
+    (
+        cd build/$preset
+        HK4_WINE_BITS=$bits xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+            unset HK4_WINE
+            source ../../scripts/wine-env.sh
+            export WINEPREFIX=$(hk4_hid_prefix_of "$HK4_WINE_BITS")
+            if ! hk4_vpendant_install .; then
+                echo "the virtual pendant cannot be installed in $WINEPREFIX: no real-stack row" >&2
+                exit 0
+            fi
+            "$HK4_WINE" vpendant/vpctl.exe reset ";" sleep 1000 ";" \
+                spin 0 8000 $(( ($1 + 2) * 125 )) 1 00000101000000 </dev/null >/dev/null &
+            "$HK4_WINE" hostsim.exe --bench real --seconds "$1" HalvexK4.dll; rc=$?
+            wait
+            ../../scripts/wineserver.sh -k 2>/dev/null; exit $rc' bench "$seconds"
+    ) >"$out/$preset-real"
 done
 # One table: a build column in front, each 32-bit row followed by the x64
 # row of the same pendant.
-python3 - "$out/win32" "$out/win64" <<'PY'
+python3 - "$out/win32" "$out/win64" "$out/win32-real" "$out/win64-real" <<'PY'
 import sys
 a, b = (open(p).read().splitlines() for p in sys.argv[1:3])
 a = [l for l in a if l.startswith("|")]
@@ -37,4 +56,12 @@ print("|---" + a[1])
 for ra, rb in zip(a[2:], b[2:]):
     print("| 32-bit (ships) " + ra)
     print("| x64 twin " + rb)
+# The real-stack rows: ticks, median, p99 of the tick; the rest is the
+# simulator's to know.
+for label, path in (("32-bit (ships)", sys.argv[3]), ("x64 twin", sys.argv[4])):
+    rows = [l for l in open(path).read().splitlines() if l.startswith("| ") and "ms" in l]
+    for r in rows:
+        ticks, median, p99 = [c.strip() for c in r.strip("|").split("|")]
+        print("| %s | Wine's HID stack, virtual pendant every 8 ms | %s | %s | %s | - | - | - | - | - | - | - | - | - | - |"
+              % (label, ticks, median, p99))
 PY

@@ -2,7 +2,9 @@
 # Runs every test: the core's unit tests (sanitizers); the static checks of
 # the shipping 32-bit plug-in; the Windows tests and scenarios against both
 # builds, the 32-bit DLL with the 32-bit simulator under 32-bit Wine and the
-# x64 twin under wine64, each in its own prefix; and the comparison of the
+# x64 twin under wine64, each in its own prefix; the same pairs on Wine's own
+# HID stack with the virtual pendant (tools/vpendant) installed in a prefix
+# of their own; and the comparison of the
 # two builds' host-callback traces of the same random sessions; and a
 # release built twice comes out the same. Exits
 # non-zero when any test fails. Where this machine cannot run 32-bit Windows
@@ -38,6 +40,27 @@ wine_ctest() {
         scripts/wineserver.sh -k 2>/dev/null; exit $rc' ctest "$preset" "$@"
 }
 
+# The real-stack tests of a Windows preset (ctest label realstack), in the
+# prefix with the virtual pendant, installed first. Where it cannot be
+# installed one line says so, and the tests skip (exit 77), never pass:
+# realstack_ctest BITS PRESET
+realstack_ctest() {
+    local bits=$1 preset=$2
+    HK4_WINE_BITS=$bits xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+        unset HK4_WINE
+        source scripts/wine-env.sh
+        export WINEPREFIX=$(hk4_hid_prefix_of "$HK4_WINE_BITS")
+        start=$(date +%s)
+        if ! hk4_vpendant_install "build/$1"; then
+            n=$(ctest --preset "$1" -N -L realstack | sed -n "s/^Total Tests: //p")
+            echo "the virtual pendant cannot be installed in $WINEPREFIX: ${n:-0} real-stack tests of the $HK4_WINE_BITS-bit build skipped"
+        fi
+        ctest --preset "$1" -L realstack; rc=$?
+        scripts/wineserver.sh -k 2>/dev/null
+        echo "real-stack tests of the $HK4_WINE_BITS-bit build: $(( $(date +%s) - start )) s"
+        exit $rc' ctest "$preset"
+}
+
 # Whether 32-bit Windows programs run here: try one (the Windows test
 # program listing its tests).
 runs32() {
@@ -57,15 +80,19 @@ for preset in native win32 win64; do
         win32)
             if runs32; then
                 ran32=true
-                run "tests $preset" wine_ctest 32 "$preset"
+                run "tests $preset" wine_ctest 32 "$preset" -LE realstack
+                run "real-stack tests $preset" realstack_ctest 32 "$preset"
             else
-                n=$(ctest --preset "$preset" -N -L wine | sed -n 's/^Total Tests: //p')
+                n=$(ctest --preset "$preset" -N -L 'wine|realstack' | sed -n 's/^Total Tests: //p')
                 echo "32-bit Windows programs do not run on this machine: ${n:-0} tests of the 32-bit build and the cross-build comparison skipped"
                 skipped=$((skipped + ${n:-0} + 1))
-                run "tests $preset" ctest --preset "$preset" -LE wine
+                run "tests $preset" ctest --preset "$preset" -LE 'wine|realstack'
             fi
             ;;
-        win64) run "tests $preset" wine_ctest 64 "$preset" ;;
+        win64)
+            run "tests $preset" wine_ctest 64 "$preset" -LE realstack
+            run "real-stack tests $preset" realstack_ctest 64 "$preset"
+            ;;
     esac
 done
 

@@ -49,3 +49,32 @@ hk4_wine_runs() {
     hk4_wine_prefix || return 1
     "$HK4_WINE" "$@" </dev/null >/dev/null 2>&1
 }
+
+# The prefix for the tests on Wine's own HID stack, with the virtual pendant
+# (tools/vpendant) installed: build/wineprefix32-hid (32-bit) or
+# build/wineprefix-hid (64-bit), apart from the ordinary test prefixes.
+# Select it before sourcing this file: WINEPREFIX=$(hk4_hid_prefix_of BITS).
+hk4_hid_prefix_of() {
+    if [ "$1" = 32 ]; then echo "$HK4_ROOT/build/wineprefix32-hid"; else echo "$HK4_ROOT/build/wineprefix-hid"; fi
+}
+
+# Installs the virtual pendant built in BUILD_DIR/vpendant into $WINEPREFIX
+# (once; later calls only bring newer drivers in, which Wine loads when its
+# server next starts). Succeeds when the bus's control device answers.
+hk4_vpendant_install() {
+    local vp=$1/vpendant drivers="$WINEPREFIX/drive_c/windows/system32/drivers" d
+    hk4_wine_prefix || return 1
+    if [ -f "$WINEPREFIX/.hk4-vpendant" ]; then
+        for d in vpbus.sys vphid.sys; do
+            if ! cmp -s "$vp/$d" "$drivers/$d"; then
+                "$HK4_ROOT/scripts/wineserver.sh" -k 2>/dev/null
+                "$HK4_ROOT/scripts/wineserver.sh" -w 2>/dev/null
+                cp "$vp/$d" "$drivers/$d" || return 1
+            fi
+        done
+    else
+        "$HK4_WINE" "$vp/vpinstall.exe" </dev/null >/dev/null 2>&1 || return 1
+        touch "$WINEPREFIX/.hk4-vpendant"
+    fi
+    "$HK4_WINE" "$vp/vpctl.exe" wait 0 started 10000 </dev/null >/dev/null 2>&1
+}

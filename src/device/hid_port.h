@@ -37,6 +37,10 @@ inline constexpr uint32_t kDigcfDeviceInterface = 0x00000010u;
 inline constexpr uint32_t kDbtDevTypDeviceInterface = 5;
 inline constexpr uint32_t kDbtDeviceArrival = 0x8000;
 inline constexpr uint32_t kDbtDeviceRemoveComplete = 0x8004;
+inline constexpr uint32_t kErrorAccessDenied = 5;
+inline constexpr uint32_t kErrorIoIncomplete = 996;
+inline constexpr uint32_t kErrorIoPending = 997;
+inline constexpr uint32_t kErrorDeviceNotConnected = 1167;
 }  // namespace win32
 
 // Parameters of CreateFileA (no security attributes, no template).
@@ -58,7 +62,14 @@ enum class ReadStatus {
     Completed,  // the read has ended with data; `bytes` tells how much
     Pending,    // still going on: the system may still fill the buffer
     Failed,     // ended without data; nothing is outstanding
+    Gone,       // ended because the device was removed; nothing is outstanding
 };
+
+// What a failed ReadFile (`started`) or GetOverlappedResult means, from
+// GetLastError: still going on, the device removed, or another failure.
+// Windows fails a read on a removed device with ERROR_DEVICE_NOT_CONNECTED;
+// Wine's class driver with ERROR_ACCESS_DENIED (STATUS_DELETE_PENDING).
+ReadStatus ReadFailure(uint32_t lastError, bool started);
 
 struct ReadResult {
     ReadStatus status = ReadStatus::Failed;

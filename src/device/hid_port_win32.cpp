@@ -31,6 +31,10 @@ static_assert(win32::kDigcfDeviceInterface == DIGCF_DEVICEINTERFACE);
 static_assert(win32::kDbtDevTypDeviceInterface == DBT_DEVTYP_DEVICEINTERFACE);
 static_assert(win32::kDbtDeviceArrival == DBT_DEVICEARRIVAL);
 static_assert(win32::kDbtDeviceRemoveComplete == DBT_DEVICEREMOVECOMPLETE);
+static_assert(win32::kErrorAccessDenied == ERROR_ACCESS_DENIED);
+static_assert(win32::kErrorIoIncomplete == ERROR_IO_INCOMPLETE);
+static_assert(win32::kErrorIoPending == ERROR_IO_PENDING);
+static_assert(win32::kErrorDeviceNotConnected == ERROR_DEVICE_NOT_CONNECTED);
 
 namespace {
 
@@ -108,8 +112,7 @@ class Win32File final : public HidFile {
         if (ReadFile(file_.get(), record.buffer, kReportReadSize, &record.bytesRead,
                      &record.overlapped))
             return ReadResult{ReadStatus::Completed, record.bytesRead};
-        return ReadResult{
-            GetLastError() == ERROR_IO_PENDING ? ReadStatus::Pending : ReadStatus::Failed, 0};
+        return ReadResult{ReadFailure(GetLastError(), true), 0};
     }
 
     ReadResult FinishRead(ReadEventRecord& base) override {
@@ -117,8 +120,7 @@ class Win32File final : public HidFile {
         DWORD bytes = 0;
         if (GetOverlappedResult(file_.get(), &record.overlapped, &bytes, FALSE))
             return ReadResult{ReadStatus::Completed, bytes};
-        return ReadResult{
-            GetLastError() == ERROR_IO_INCOMPLETE ? ReadStatus::Pending : ReadStatus::Failed, 0};
+        return ReadResult{ReadFailure(GetLastError(), false), 0};
     }
 
     void CancelRead(ReadEventRecord& base) override {

@@ -25,6 +25,34 @@ uint8_t FoldAscii(uint8_t c) {
 
 }  // namespace
 
+void ReadInterfaceName(const unsigned char* bytes, std::size_t available, DeviceBroadcast& out) {
+    constexpr std::size_t kPadding = 3;
+    std::size_t narrow = 0;
+    while (narrow < available && bytes[narrow] != 0) ++narrow;
+    out.name = std::string_view(reinterpret_cast<const char*>(bytes), narrow);
+    out.wideName = {};
+    if (narrow + 1 + kPadding >= available) return;
+    // Too large for its narrow name: a wide one? Its units are read byte by
+    // byte (little-endian), the record's alignment aside.
+    std::size_t units = 0;
+    while (2 * units + 1 < available && (bytes[2 * units] | bytes[2 * units + 1]) != 0) ++units;
+    const std::size_t used = 2 * (units + 1);
+    if (units == 0 || used > available || used + kPadding < available) return;
+    out.name = {};
+    out.wideName = std::u16string_view(reinterpret_cast<const char16_t*>(bytes), units);
+}
+
+bool SameDevicePathWide(std::u16string_view wide, std::string_view path) {
+    if (wide.size() != path.size()) return false;
+    for (std::size_t i = 0; i < wide.size(); ++i) {
+        const char16_t w = wide[i];
+        const uint8_t c = static_cast<uint8_t>(path[i]);
+        if (w >= 0x80 || c >= 0x80) return false;
+        if (FoldAscii(static_cast<uint8_t>(w)) != FoldAscii(c)) return false;
+    }
+    return true;
+}
+
 bool SameDevicePath(std::string_view a, std::string_view b,
                     const std::function<bool(uint8_t)>& isLeadByte) {
     if (a.size() != b.size()) return false;
@@ -202,6 +230,9 @@ void PendantWindow::ApplyChange(DeviceChange change) {
 }
 
 void PendantWindow::OnRemoval() {
+    // Already down: a read on the removed pendant failed first, and the
+    // removal broadcast came after it.
+    if (!DevicePresent && !ReadHandle && !WriteHandle) return;
     CloseReadHandle();
     WriteHandle.reset();
     DevicePresent = false;
@@ -241,6 +272,7 @@ bool PendantWindow::IsOurDevice(const DeviceBroadcast* header) const {
     if (!header || header->deviceType != win32::kDbtDevTypDeviceInterface) return false;
     // With no pendant found there is no path of ours to recognise.
     if (DevicePath.empty()) return false;
+    if (!header->wideName.empty()) return SameDevicePathWide(header->wideName, DevicePath);
     return SameDevicePath(header->name, DevicePath,
                           [this](uint8_t byte) { return port_.IsLeadByte(byte); });
 }

@@ -48,7 +48,22 @@ inline constexpr int32_t kLampLed = 800;
 struct DeviceBroadcast {
     uint32_t deviceType = 0;  // dbch_devicetype
     std::string_view name;    // dbcc_name of a device-interface broadcast
+    // The name when the broadcast came in the wide form (UTF-16), which
+    // Wine sends even to an ANSI window; `name` is then empty.
+    std::u16string_view wideName;
 };
+
+// Reads the dbcc_name of a device-interface broadcast from its `available`
+// bytes (dbcc_size less the name's offset), in whichever form it came: the
+// record's size tells. A narrow name with its terminator fills the record
+// (up to the padding of its last 4 bytes); a wide one read as narrow
+// stops after its first character, and it is wide when its units with their
+// terminator fill the record instead.
+void ReadInterfaceName(const unsigned char* bytes, std::size_t available, DeviceBroadcast& out);
+
+// A wide broadcast name against a device path: ASCII letters fold, and any
+// character beyond ASCII (never in a device path) makes them differ.
+bool SameDevicePathWide(std::u16string_view wide, std::string_view path);
 
 // Case-insensitive comparison of two device paths in the system's ANSI code
 // page: ASCII letters fold, a double-byte character is compared whole (its
@@ -158,6 +173,8 @@ class PendantWindow {
     ReportArrival TakeArrival();
     // Asks how the outstanding read ended, once ReadEvent is signalled.
     ReadResult EndRead();
+    // A read failed because the pendant is gone: its removal is queued.
+    void ReadDeviceGone();
     // Copies a completed read into InputReport when it brought a whole
     // report; true when it did.
     bool TakeReport(const ReadResult& result);

@@ -95,9 +95,8 @@ bool ReadBroadcast(LPARAM lParam, DeviceBroadcast& out) {
     out.deviceType = header->dbch_devicetype;
     constexpr std::size_t kNameAt = offsetof(DEV_BROADCAST_DEVICEINTERFACE_A, dbcc_name);
     if (out.deviceType == DBT_DEVTYP_DEVICEINTERFACE && header->dbch_size > kNameAt) {
-        const auto* item = reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_A*>(header);
-        out.name = std::string_view(item->dbcc_name,
-                                    strnlen(item->dbcc_name, header->dbch_size - kNameAt));
+        ReadInterfaceName(reinterpret_cast<const unsigned char*>(header) + kNameAt,
+                          header->dbch_size - kNameAt, out);
     }
     return true;
 }

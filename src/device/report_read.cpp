@@ -17,6 +17,14 @@
 
 namespace hk4 {
 
+ReadStatus ReadFailure(uint32_t lastError, bool started) {
+    if (lastError == (started ? win32::kErrorIoPending : win32::kErrorIoIncomplete))
+        return ReadStatus::Pending;
+    if (lastError == win32::kErrorDeviceNotConnected || lastError == win32::kErrorAccessDenied)
+        return ReadStatus::Gone;
+    return ReadStatus::Failed;
+}
+
 void PendantWindow::ReadNewestReport() {
     reportsTaken_ = 0;
     pressTaken_ = false;
@@ -31,19 +39,29 @@ void PendantWindow::ReadNewestReport() {
         if (readPending_) {
             if (!ReadEvent->Wait(0)) break;
             const ReadResult ended = EndRead();
+            if (ended.status == ReadStatus::Gone) ReadDeviceGone();
             if (ended.status != ReadStatus::Completed) break;
             TakeReport(ended);
         }
         if (reads == kMaxReadsPerTick) break;
         ++reads;
         const ReadResult started = ReadHandle->StartRead(*ReadEvent);
-        if (started.status == ReadStatus::Failed) break;
+        if (started.status == ReadStatus::Gone) ReadDeviceGone();
+        if (started.status == ReadStatus::Failed || started.status == ReadStatus::Gone) break;
         if (started.status == ReadStatus::Pending) {
             readPending_ = true;
             continue;  // it may have ended already
         }
         TakeReport(started);
     }
+}
+
+// A read that failed because the pendant was removed: the removal it stands
+// for is acted on at the tick's end, as a removal broadcast arriving in the
+// tick would be (the broadcast itself may come later, or, on a stack that
+// sends it in a form the window cannot read, not at all).
+void PendantWindow::ReadDeviceGone() {
+    deferred_.Push(DeviceChange::Removal);
 }
 
 ReadResult PendantWindow::EndRead() {

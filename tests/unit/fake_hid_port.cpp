@@ -134,7 +134,7 @@ struct FakeHidPort::File : hk4::HidFile {
         if (port.pending) port.Fault("read started while another is outstanding");
         if (params.flags != hk4::win32::kFileFlagOverlapped)
             port.Fault("overlapped read on a handle opened without FILE_FLAG_OVERLAPPED");
-        if (port.readsFail) return record.result = hk4::ReadResult{hk4::ReadStatus::Failed, 0};
+        if (port.readsFail) return record.result = hk4::ReadResult{port.failure, 0};
         record.signalled = false;  // ReadFile resets the event when it starts
         if (port.queue_.empty() && port.alwaysReady) {
             record.buffer = Report{0, ++port.readyWheel, 0, 1, 1, 0, 0, 0};
@@ -280,6 +280,17 @@ void FakeHidPort::AdvanceTo(uint32_t ms) {
         Deliver(report);
     }
     now_ = std::max(now_, ms);
+}
+
+void FakeHidPort::RemoveUnderHandles(hk4::ReadStatus how) {
+    readsFail = true;
+    failure = how;
+    if (!pending) return;
+    pending->outstanding = false;
+    pending->signalled = true;
+    pending->result = hk4::ReadResult{how, 0};
+    pending = nullptr;
+    pendingFile = nullptr;
 }
 
 void FakeHidPort::Deliver(const Report& report) {

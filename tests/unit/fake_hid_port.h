@@ -37,18 +37,22 @@ class FakeHidPort : public hk4::HidPort {
     std::vector<FakeDevice> devices;  // the device list, in its order
     bool listFails = false;           // SetupDiGetClassDevsA fails
     bool registerFails = false;
-    std::vector<std::string> unplugged;  // paths that no longer open
-    bool readsFail = false;              // ReadFile fails at once
-    uint32_t readBytes = 8;              // byte count of a completed read
-    bool cancelEndsRead = true;          // CancelIoEx ends the outstanding read
-    bool readsNeverEnd = false;          // an outstanding read ignores arrivals
-    bool alwaysReady = false;            // every read completes at once, wheel counting up
-    bool writesFail = false;             // WriteFile fails
+    std::vector<std::string> unplugged;                 // paths that no longer open
+    bool readsFail = false;                             // ReadFile fails at once
+    hk4::ReadStatus failure = hk4::ReadStatus::Failed;  // how reads fail
+    uint32_t readBytes = 8;                             // byte count of a completed read
+    bool cancelEndsRead = true;                         // CancelIoEx ends the outstanding read
+    bool readsNeverEnd = false;                         // an outstanding read ignores arrivals
+    bool alwaysReady = false;  // every read completes at once, wheel counting up
+    bool writesFail = false;   // WriteFile fails
     uint8_t readyWheel = 0;
     static constexpr std::size_t kQueueSize = 32;
 
     // A report the pendant produces at virtual time `atMs`.
     void Schedule(uint32_t atMs, const Report& report);
+    // The pendant is removed under the open handles: the outstanding read
+    // ends as `failure`, and every later read fails so at once.
+    void RemoveUnderHandles(hk4::ReadStatus failure);
     // A report the pendant produces now.
     void Push(const Report& report);
     // Moves virtual time forward, delivering what the pendant produced.

@@ -232,10 +232,62 @@ TEST(DeviceChange, OnlyARemovalOfOurInterfacePathCounts) {
     }
 }
 
+// A device-interface broadcast's name bytes as they follow dbcc_name's
+// offset: narrow, or wide (UTF-16, as Wine sends it even to an ANSI window),
+// with `padding` bytes after the terminator.
+std::vector<unsigned char> NameRecord(const std::string& name, bool wide, int padding) {
+    std::vector<unsigned char> bytes;
+    for (char ch : name) {
+        bytes.push_back(static_cast<unsigned char>(ch));
+        if (wide) bytes.push_back(0);
+    }
+    bytes.insert(bytes.end(), wide ? 2 : 1, 0);
+    bytes.insert(bytes.end(), static_cast<std::size_t>(padding), 0);
+    return bytes;
+}
+
+TEST(DeviceChange, ARemovalBroadcastIsReadInTheNarrowOrTheWideForm) {
+    std::string upper = kPendantPath;
+    for (char& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    struct Case {
+        const char* name;
+        std::vector<unsigned char> record;
+        bool ours;
+    };
+    std::vector<unsigned char> nonAscii = NameRecord(kPendantPath, true, 0);
+    nonAscii[8] = 0x4E;  // the fifth character: U+4E68 instead of 'h'
+    nonAscii[9] = 0x4E;
+    const Case cases[] = {
+        {"narrow", NameRecord(kPendantPath, false, 0), true},
+        {"narrow, padded", NameRecord(kPendantPath, false, 3), true},
+        {"wide", NameRecord(kPendantPath, true, 0), true},
+        {"wide, padded", NameRecord(kPendantPath, true, 2), true},
+        {"wide, in capitals (Wine)", NameRecord(upper, true, 0), true},
+        {"wide, another device", NameRecord(kMousePath, true, 0), false},
+        {"wide, the second pendant", NameRecord(kSecondPendantPath, true, 0), false},
+        {"wide, our path with more after it", NameRecord(std::string(kPendantPath) + "0", true, 0),
+         false},
+        {"wide, a character beyond ASCII", nonAscii, false},
+        // Too large for either reading: the narrow name as it stands.
+        {"narrow name in a record too large", NameRecord(kPendantPath, false, 40), true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig rig;
+        rig.Link();
+        hk4::DeviceBroadcast broadcast;
+        broadcast.deviceType = 5;
+        hk4::ReadInterfaceName(c.record.data(), c.record.size(), broadcast);
+        EXPECT_TRUE(rig.window->OnDeviceChange(0x8004, &broadcast));
+        EXPECT_EQ(rig.window->DevicePresent, !c.ours);
+        EXPECT_EQ(rig.host.code.size(), c.ours ? 1u : 0u);
+    }
+}
+
 TEST(DeviceChange, EventsThatAreNeitherArrivalNorRemovalChangeNothing) {
     Rig rig;
     rig.Link();
-    hk4::DeviceBroadcast ours{5, kPendantPath};
+    hk4::DeviceBroadcast ours{5, kPendantPath, {}};
     for (uint32_t type : {0x0007u, 0x8001u, 0x8002u, 0x8003u, 0x8006u, 0x0018u}) {
         EXPECT_TRUE(rig.window->OnDeviceChange(type, &ours)) << type;
     }

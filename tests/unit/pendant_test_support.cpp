@@ -61,12 +61,12 @@ void Rig::Tick(uint32_t ms) {
 }
 
 bool Rig::Removal(const std::string& path, uint32_t type) {
-    hk4::DeviceBroadcast broadcast{type, path};
+    hk4::DeviceBroadcast broadcast{type, path, {}};
     return window->OnDeviceChange(0x8004, &broadcast);
 }
 
 bool Rig::Arrival() {
-    hk4::DeviceBroadcast broadcast{5, kPendantPath};
+    hk4::DeviceBroadcast broadcast{5, kPendantPath, {}};
     return window->OnDeviceChange(0x8000, &broadcast);
 }
 

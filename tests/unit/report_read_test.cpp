@@ -150,6 +150,67 @@ TEST(ReportRead, AFailedOrShortReadIsNoReport) {
     }
 }
 
+TEST(ReportRead, AReadFailureTellsGoingOnRemovedOrFailed) {
+    using hk4::ReadStatus;
+    struct Case {
+        uint32_t error;
+        bool started;
+        ReadStatus status;
+    };
+    const Case cases[] = {
+        {997, true, ReadStatus::Pending},   // ERROR_IO_PENDING from ReadFile
+        {996, false, ReadStatus::Pending},  // ERROR_IO_INCOMPLETE from GetOverlappedResult
+        {997, false, ReadStatus::Failed},   // each code only where it belongs
+        {996, true, ReadStatus::Failed},
+        {1167, true, ReadStatus::Gone},  // ERROR_DEVICE_NOT_CONNECTED (Windows)
+        {1167, false, ReadStatus::Gone},
+        {5, true, ReadStatus::Gone},  // ERROR_ACCESS_DENIED (Wine: STATUS_DELETE_PENDING)
+        {5, false, ReadStatus::Gone},
+        {995, false, ReadStatus::Failed},  // ERROR_OPERATION_ABORTED: cancelled
+        {31, false, ReadStatus::Failed},   // ERROR_GEN_FAILURE
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(hk4::ReadFailure(c.error, c.started), c.status)
+            << c.error << (c.started ? " started" : " finished");
+}
+
+TEST(ReportRead, AReadOnARemovedPendantIsItsRemoval) {
+    struct Case {
+        const char* name;
+        bool outstanding;  // the outstanding read fails, else the next one started
+        hk4::ReadStatus failure;
+        bool removal;
+    };
+    const Case cases[] = {
+        {"outstanding read, device gone", true, hk4::ReadStatus::Gone, true},
+        {"read started, device gone", false, hk4::ReadStatus::Gone, true},
+        {"outstanding read, other failure", true, hk4::ReadStatus::Failed, false},
+        {"read started, other failure", false, hk4::ReadStatus::Failed, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig rig;
+        rig.Link();
+        rig.Tick();  // a read is outstanding
+        if (c.outstanding) {
+            rig.port.RemoveUnderHandles(c.failure);
+        } else {
+            rig.port.Push(MakeReport(1));
+            rig.port.readsFail = true;
+            rig.port.failure = c.failure;
+        }
+        rig.Tick();
+        EXPECT_EQ(rig.window->DevicePresent, !c.removal);
+        EXPECT_EQ(rig.window->ReadHandle == nullptr, c.removal);
+        EXPECT_EQ(rig.host.code,
+                  c.removal ? std::vector<std::string>{"ENDJOG"} : std::vector<std::string>{});
+        // The removal broadcast that follows finds the link down already.
+        rig.Removal(kPendantPath);
+        EXPECT_EQ(rig.host.code, std::vector<std::string>{"ENDJOG"});
+        EXPECT_TRUE(rig.port.faults.empty()) << rig.port.faults[0];
+    }
+}
+
 TEST(ReportRead, ClosingTheReadHandleCancelsAndEndsTheOutstandingRead) {
     const Log cancel = {"CancelIoEx #3", "WaitForSingleObject ev1 1000", "GetOverlappedResult #3",
                         "CloseHandle #3"};

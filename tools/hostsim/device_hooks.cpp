@@ -482,7 +482,7 @@ BOOL WINAPI Hook_ReadFile(HANDLE h, LPVOID buffer, DWORD size, LPDWORD read, LPO
             m->Error("a second read is started on " + vh.label + " while one is outstanding (" +
                      m->OverlappedLabel(op.ov) + ")");
     }
-    if (vh.dead) return Fail(line, ERROR_DEVICE_NOT_CONNECTED, FALSE);
+    if (vh.dead) return Fail(line, m->GoneError(vh), FALSE);
     const VirtualDevice& d = m->devices[vh.device];
     if (!ov) {
         // A synchronous read would block the host's thread until a report
@@ -523,8 +523,7 @@ BOOL WINAPI Hook_ReadFile(HANDLE h, LPVOID buffer, DWORD size, LPDWORD read, LPO
     op.started = m->Now();
     op.thread = GetCurrentThreadId();
     if (d.readMode == ReadMode::Immediate && !vh.queue.empty()) {
-        const Report r = vh.queue.front();
-        vh.queue.pop_front();
+        const Report r = m->TakeReport(vh);
         std::memcpy(buffer, r.bytes, kInputReportBytes);
         if (ov) {
             ov->Internal = 0;
@@ -571,11 +570,13 @@ BOOL WINAPI Hook_WriteFile(HANDLE h, LPCVOID buffer, DWORD size, LPDWORD written
         return Fail(line, ERROR_INVALID_PARAMETER, FALSE);
     }
     VirtualDevice& d = m->devices[vh.device];
-    if (vh.dead) return Fail(line, ERROR_DEVICE_NOT_CONNECTED, FALSE);
+    if (vh.dead) return Fail(line, m->GoneError(vh), FALSE);
     if (d.failWrites) return Fail(line, ERROR_GEN_FAILURE, FALSE);
     if (!bytes || size != kOutputReportBytes) return Fail(line, ERROR_INVALID_USER_BUFFER, FALSE);
-    if (written) *written = size;
-    TheTrace().Line(line + Format(" -> TRUE %lu", static_cast<unsigned long>(size)));
+    // Wine's class driver counts the report without its number.
+    const DWORD count = d.wineStack ? size - 1 : size;
+    if (written) *written = count;
+    TheTrace().Line(line + Format(" -> TRUE %lu", static_cast<unsigned long>(count)));
     if (d.lamp != bytes[1]) {
         d.lamp = bytes[1];
         TheTrace().Line("~ " + d.name + " lamp " + (bytes[1] ? "on" : "off"));
@@ -945,17 +946,26 @@ void DeliverBroadcasts() {
             if (r.open && IsWindow(r.window) &&
                 (IsEqualGUID(r.guid, kHidGuid) || (r.flags & DEVICE_NOTIFY_ALL_INTERFACE_CLASSES)))
                 targets.push_back(r.window);
-        const char* event =
-            b.event == DBT_DEVICEARRIVAL ? "DBT_DEVICEARRIVAL" : "DBT_DEVICEREMOVECOMPLETE";
-        const std::string what =
-            std::string(event) + " " + Quote(b.path.c_str()) + " [" + b.device + "]";
+        const char* event = b.event == DBT_DEVICEARRIVAL          ? "DBT_DEVICEARRIVAL"
+                            : b.event == DBT_DEVICEREMOVECOMPLETE ? "DBT_DEVICEREMOVECOMPLETE"
+                                                                  : "DBT_DEVNODES_CHANGED";
+        std::string name = b.path;
+        if (b.wide)
+            for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        const std::string what = b.event == DBT_DEVNODES_CHANGED
+                                     ? std::string(event) + " [" + b.device + "]"
+                                     : std::string(event) + (b.wide ? " wide " : " ") +
+                                           Quote(name.c_str()) + " [" + b.device + "]";
         if (targets.empty()) {
             TheTrace().Line("~ " + what + ": no window registered for it");
             continue;
         }
         for (HWND w : targets) {
-            std::vector<unsigned char> buf(offsetof(DEV_BROADCAST_DEVICEINTERFACE_A, dbcc_name) +
-                                           b.path.size() + 1);
+            // Narrow, or (Wine) wide with the name in UTF-16: dbcc_size
+            // tells which, the ANSI window's registration notwithstanding.
+            const std::size_t nameAt = offsetof(DEV_BROADCAST_DEVICEINTERFACE_A, dbcc_name);
+            const std::size_t unit = b.wide ? 2 : 1;
+            std::vector<unsigned char> buf(nameAt + unit * (name.size() + 1));
             if (buf.size() < sizeof(DEV_BROADCAST_DEVICEINTERFACE_A))
                 buf.resize(sizeof(DEV_BROADCAST_DEVICEINTERFACE_A));
             auto* msg = reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_A*>(buf.data());
@@ -963,11 +973,12 @@ void DeliverBroadcasts() {
             msg->dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
             msg->dbcc_reserved = 0;
             msg->dbcc_classguid = kHidGuid;
-            std::memcpy(msg->dbcc_name, b.path.c_str(), b.path.size() + 1);
+            for (std::size_t i = 0; i < name.size(); ++i)
+                buf[nameAt + unit * i] = static_cast<unsigned char>(name[i]);
             TheTrace().Line("~ WM_DEVICECHANGE " + m->WindowLabel(w) + " " + what);
             g.unlock();
-            const LRESULT r =
-                SendMessageA(w, WM_DEVICECHANGE, b.event, reinterpret_cast<LPARAM>(msg));
+            const LPARAM data = b.event == DBT_DEVNODES_CHANGED ? 0 : reinterpret_cast<LPARAM>(msg);
+            const LRESULT r = SendMessageA(w, WM_DEVICECHANGE, b.event, data);
             BeforeCall();
             TheTrace().Line(Format("= %lld", static_cast<long long>(r)));
             g.lock();

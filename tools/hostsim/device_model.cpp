@@ -25,6 +25,7 @@ constexpr uintptr_t kStride = 16;
 constexpr ULONG_PTR kStatusPending = 0x103;
 constexpr ULONG_PTR kStatusCancelled = 0xC0000120;
 constexpr ULONG_PTR kStatusDeviceNotConnected = 0xC000009D;
+constexpr ULONG_PTR kStatusDeletePending = 0xC0000056;
 
 long IndexOf(uintptr_t value, uintptr_t base, std::size_t count) {
     if (value < base || (value - base) % kStride != 0) return -1;
@@ -175,6 +176,7 @@ void DeviceModel::Produce(std::size_t device) {
                 TheTrace().Line(Format("~ %s queue full: report #%llu dropped", h.label.c_str(),
                                        static_cast<unsigned long long>(h.queue.front().seq)));
             h.queue.pop_front();
+            h.overflowed = true;
         }
         h.queue.push_back(r);
     }
@@ -206,17 +208,20 @@ void DeviceModel::Unplug(std::size_t device, const std::string& broadcastPath) {
         // The driver fails the reads it holds at once.
         for (ReadOp& op : reads) {
             if (op.handle != i || op.state != ReadState::Pending) continue;
-            op.ov->Internal = kStatusDeviceNotConnected;
+            op.ov->Internal = d.wineStack ? kStatusDeletePending : kStatusDeviceNotConnected;
             op.ov->InternalHigh = 0;
             op.state = ReadState::Completed;
-            op.error = ERROR_DEVICE_NOT_CONNECTED;
+            op.error = GoneError(h);
             if (op.event) SetEvent(op.event);
-            TheTrace().Line(Format("~ %s fails %s: device not connected", h.label.c_str(),
-                                   OverlappedLabel(op.ov).c_str()));
+            TheTrace().Line(Format("~ %s fails %s: %s", h.label.c_str(),
+                                   OverlappedLabel(op.ov).c_str(),
+                                   d.wineStack ? "delete pending" : "device not connected"));
         }
     }
+    if (d.wineStack) broadcasts.push_back(Broadcast{DBT_DEVNODES_CHANGED, "", d.name, false});
     broadcasts.push_back(Broadcast{DBT_DEVICEREMOVECOMPLETE,
-                                   broadcastPath.empty() ? d.path : broadcastPath, d.name});
+                                   broadcastPath.empty() ? d.path : broadcastPath, d.name,
+                                   d.wineStack});
 }
 
 void DeviceModel::Plug(std::size_t device, const std::string& newPath) {
@@ -227,7 +232,8 @@ void DeviceModel::Plug(std::size_t device, const std::string& newPath) {
     d.order = nextOrder_++;
     d.nextPeriodic = Now() + d.period;
     TheTrace().Line("~ " + d.name + " plugged in at " + Quote(d.path.c_str()));
-    broadcasts.push_back(Broadcast{DBT_DEVICEARRIVAL, d.path, d.name});
+    if (d.wineStack) broadcasts.push_back(Broadcast{DBT_DEVNODES_CHANGED, "", d.name, false});
+    broadcasts.push_back(Broadcast{DBT_DEVICEARRIVAL, d.path, d.name, d.wineStack});
 }
 
 HANDLE DeviceModel::HandleValue(std::size_t index) {
@@ -289,6 +295,23 @@ void DeviceModel::CompleteRead(ReadOp& op, const Report& r) {
     if (op.event) SetEvent(op.event);
 }
 
+Report DeviceModel::TakeReport(VirtualHandle& h) {
+    if (h.overflowed && devices[h.device].wineStack && h.queue.size() > 1) {
+        // Wine 8: after an overflow the oldest survivor comes out last.
+        h.queue.push_back(h.queue.front());
+        h.queue.pop_front();
+    }
+    h.overflowed = false;
+    const Report r = h.queue.front();
+    h.queue.pop_front();
+    if (h.queue.empty()) h.overflowed = false;
+    return r;
+}
+
+DWORD DeviceModel::GoneError(const VirtualHandle& h) const {
+    return devices[h.device].wineStack ? ERROR_ACCESS_DENIED : ERROR_DEVICE_NOT_CONNECTED;
+}
+
 void DeviceModel::CompleteReads() {
     const Micros now = Now();
     for (ReadOp& op : reads) {
@@ -300,9 +323,7 @@ void DeviceModel::CompleteReads() {
                          (d.readMode == ReadMode::Late &&
                           std::max(op.started + d.lateBy, h.queue.front().produced) <= now);
         if (!due) continue;
-        const Report r = h.queue.front();
-        h.queue.pop_front();
-        CompleteRead(op, r);
+        CompleteRead(op, TakeReport(h));
     }
 }
 

@@ -67,6 +67,12 @@ struct VirtualDevice {
     ReportPolicy policy = ReportPolicy::OnChange;
     Micros period = 0;
     Micros nextPeriodic = 0;
+    // Behaves as Wine's HID stack does (`stack=wine`): the interface
+    // broadcast comes in the wide form, upper case, even to an ANSI window,
+    // after a DBT_DEVNODES_CHANGED without data; a read of the removed device
+    // fails with ERROR_ACCESS_DENIED (STATUS_DELETE_PENDING); a queue that
+    // overflowed hands its oldest survivor out last.
+    bool wineStack = false;
     int lamp = -1;  // byte 1 of the last output report, -1 before the first
     int order = 0;  // position in the system's device list
     uint8_t lastTraced[kInputReportBytes] = {};
@@ -84,6 +90,7 @@ struct VirtualHandle {
     bool open = true;
     bool dead = false;  // its device went away; it never works again
     std::deque<Report> queue;
+    bool overflowed = false;  // reports were dropped since the queue was last empty
 };
 
 // One overlapped read. While it is Pending or Cancelling the system owns
@@ -137,9 +144,10 @@ struct TimerRecord {
 };
 
 struct Broadcast {
-    WPARAM event = 0;  // DBT_DEVICEARRIVAL or DBT_DEVICEREMOVECOMPLETE
+    WPARAM event = 0;  // DBT_DEVICEARRIVAL, DBT_DEVICEREMOVECOMPLETE or DBT_DEVNODES_CHANGED
     std::string path;
     std::string device;
+    bool wide = false;  // DEV_BROADCAST_DEVICEINTERFACE_W, the name upper case
 };
 
 // What the bench reads: the newest report the plug-in has seen, and when the
@@ -206,6 +214,10 @@ class DeviceModel {
     // --- reads ---
     // Completes every pending read that can complete now.
     void CompleteReads();
+    // Takes the next report of a read handle's queue (not empty).
+    Report TakeReport(VirtualHandle& h);
+    // The error of a read on a removed device.
+    DWORD GoneError(const VirtualHandle& h) const;
     // The read that last used this OVERLAPPED, or null.
     ReadOp* ReadByOverlapped(const OVERLAPPED* ov);
     // Finishes a read that is being cancelled: writes its OVERLAPPED and

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "hostsim/bench.h"
 #include "hostsim/device_hooks.h"
@@ -32,20 +34,25 @@ void Usage() {
         "  --record FILE     with --scenario in stepped mode: write the host callbacks\n"
         "                    (DoButton, Code, SetDRO, field writes), values to the last\n"
         "                    bit, to FILE\n"
-        "  --bench WHICH     real-time measurements: all, silent, on-change, 8ms, 1ms\n"
+        "  --bench WHICH     real-time measurements: all, silent, on-change, 8ms, 1ms;\n"
+        "                    real: nothing patched, the tick's time with the system's pendant\n"
         "  --seconds S       length of each bench run (default 10)\n"
         "  --real-pendant    use the pendant plugged into this PC (nothing is patched)\n"
         "  --run-ms N        without a scenario: run the host for N ms (default 3000)\n"
         "  --reads           also trace the plug-in's DRO and LED reads\n"
         "  --profile FILE    the host profile passed to SetProName\n"
+        "  --linger-ms N     without a scenario: stay N ms after unloading the plug-in\n"
+        "  --field NAME V    without a scenario: the host field NAME holds V (StepSize 0.01)\n"
         "Without --scenario or --bench the host runs in real time, with a virtual pendant\n"
         "whose wheel turns, unless --real-pendant is given.\n");
 }
 
 // The plain run: the host's calls in their order, then its message loop in
 // real time.
+using Fields = std::vector<std::pair<std::string, double>>;
+
 int PlainRun(const std::string& dll, const std::string& profile, DWORD runMs, bool reads,
-             bool realPendant) {
+             bool realPendant, const Fields& fields) {
     hostsim::Trace& trace = hostsim::TheTrace();
     trace.SetEcho(stdout);
     hostsim::PluginApi api;
@@ -61,6 +68,12 @@ int PlainRun(const std::string& dll, const std::string& profile, DWORD runMs, bo
         hostsim::SimHost host;
         host.traceReads = reads;
         host.leds[83] = 1;  // the host's jog switch is on
+        for (const auto& f : fields) {
+            if (!host.SetField(f.first, f.second)) {
+                std::fprintf(stderr, "hostsim: no host field %s\n", f.first.c_str());
+                return 2;
+            }
+        }
         if (!realPendant) {
             model = std::make_unique<hostsim::DeviceModel>(false);
             hostsim::SetModel(model.get());
@@ -123,9 +136,10 @@ int PlainRun(const std::string& dll, const std::string& profile, DWORD runMs, bo
 
 int main(int argc, char** argv) {
     std::string dll, profile = "hostsim-profile.xml", scenario, bench, record;
-    DWORD runMs = 3000;
+    DWORD runMs = 3000, lingerMs = 0;
     double seconds = 10.0;
     bool reads = false, quiet = false, realPendant = false;
+    Fields fields;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         const bool more = i + 1 < argc;
@@ -141,6 +155,11 @@ int main(int argc, char** argv) {
             bench = argv[++i];
         } else if (a == "--seconds" && more) {
             seconds = std::strtod(argv[++i], nullptr);
+        } else if (a == "--linger-ms" && more) {
+            lingerMs = static_cast<DWORD>(std::strtoul(argv[++i], nullptr, 10));
+        } else if (a == "--field" && i + 2 < argc) {
+            fields.emplace_back(argv[i + 1], std::strtod(argv[i + 2], nullptr));
+            i += 2;
         } else if (a == "--reads") {
             reads = true;
         } else if (a == "--quiet") {
@@ -170,7 +189,9 @@ int main(int argc, char** argv) {
     } else if (!bench.empty()) {
         status = hostsim::RunBench(bench, dll, seconds);
     } else {
-        status = PlainRun(dll, profile, runMs, reads, realPendant);
+        status = PlainRun(dll, profile, runMs, reads, realPendant, fields);
+        // What the plug-in left open can be seen from outside meanwhile.
+        if (lingerMs) Sleep(lingerMs);
     }
     CoUninitialize();
     return status;

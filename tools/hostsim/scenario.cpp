@@ -953,8 +953,11 @@ void Runner::Execute(const Tokens& t) {
         const std::string path = Option(
             t, 2, "path", DefaultPath(vid, pid, static_cast<int>(model_->devices.size()) + 1));
         const bool absent = std::find(t.begin(), t.end(), "absent") != t.end();
+        const std::string stack = Option(t, 2, "stack", "windows");
+        if (stack != "windows" && stack != "wine") throw BadLine{"stack=windows|wine"};
         Guard g(model_->lock);
-        model_->AddDevice(name, vid, pid, path, !absent);
+        const std::size_t d = model_->AddDevice(name, vid, pid, path, !absent);
+        model_->devices[d].wineStack = stack == "wine";
     } else if (cmd == "setupdi") {
         const bool fail = OnOff(Arg(t, 2), "fail", "ok");
         if (t[1] == "classdevs")
