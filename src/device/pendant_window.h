@@ -206,6 +206,8 @@ class PendantWindow {
     bool inTick_ = false;
     bool applyingChanges_ = false;
     bool endJogOwed_ = false;
+    // This tick's read found the pendant removed: nothing is decoded.
+    bool readGone_ = false;
     bool dismissed_ = false;  // see Host::dismissed
     DeviceChangeQueue deferred_;
     OutputGate output_;

@@ -85,6 +85,7 @@ void PendantWindow::RunTick() {
     SampleHostIdle();
     std::memcpy(PreviousReport, InputReport, sizeof InputReport);
     ReadNewestReport();
+    if (std::exchange(readGone_, false)) return;
     input.DecodeReport(InputReport, shared, plugin_, TakeArrival());
     BuildOutputReport();
     WriteOutputReport();

@@ -62,6 +62,10 @@ void PendantWindow::ReadNewestReport() {
 // sends it in a form the window cannot read, not at all).
 void PendantWindow::ReadDeviceGone() {
     deferred_.Push(DeviceChange::Removal);
+    // The jog stops now; the old report is not decoded again, so nothing
+    // can start one before the removal is acted on.
+    StopJogRecord();
+    readGone_ = true;
 }
 
 ReadResult PendantWindow::EndRead() {

@@ -273,6 +273,19 @@ TEST(LinkLoss, APendantLostWithoutItsRemovalStillEndsTheJog) {
     EXPECT_EQ(rig.host.MotionByte(163954), 1);
 }
 
+// The read fails because the pendant was removed, before its broadcast: the
+// tick does not decode the old report again (which would send "DOJOG"), the
+// jog stops and "ENDJOG" goes out once.
+TEST(LinkLoss, AReadOnTheRemovedPendantStartsNothing) {
+    Rig rig;
+    rig.Link();
+    ASSERT_NO_FATAL_FAILURE(StartJog(rig));
+    rig.port.RemoveUnderHandles(hk4::ReadStatus::Gone);
+    rig.Tick();
+    EXPECT_EQ(rig.host.code, (std::vector<std::string>{"ENDJOG"}));
+    EXPECT_EQ(rig.host.MotionByte(163954), 1);
+}
+
 TEST(LinkLoss, TheWindowGoingAwayEndsARunningJog) {
     Rig rig;
     rig.Link();

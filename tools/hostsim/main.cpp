@@ -42,7 +42,8 @@ void Usage() {
         "  --reads           also trace the plug-in's DRO and LED reads\n"
         "  --profile FILE    the host profile passed to SetProName\n"
         "  --linger-ms N     without a scenario: stay N ms after unloading the plug-in\n"
-        "  --field NAME V    without a scenario: the host field NAME holds V (StepSize 0.01)\n"
+        "  --field NAME V    without a scenario: the host field NAME holds V (the host starts\n"
+        "                    with StepSize 0.01, AxisFullRate[0..5] 6000 and a jog rate of 50 %)\n"
         "Without --scenario or --bench the host runs in real time, with a virtual pendant\n"
         "whose wheel turns, unless --real-pendant is given.\n");
 }
@@ -68,6 +69,12 @@ int PlainRun(const std::string& dll, const std::string& profile, DWORD runMs, bo
         hostsim::SimHost host;
         host.traceReads = reads;
         host.leds[83] = 1;  // the host's jog switch is on
+        // A machine set up to jog: a step size, a full rate on every axis and
+        // a jog rate, so that every wheel function shows what it sends.
+        host.SetField("StepSize", 0.01);
+        for (int axis = 0; axis < 6; ++axis)
+            host.SetField(hostsim::Format("AxisFullRate[%d]", axis), 6000);
+        host.dros[3] = 50.0;
         for (const auto& f : fields) {
             if (!host.SetField(f.first, f.second)) {
                 std::fprintf(stderr, "hostsim: no host field %s\n", f.first.c_str());
