@@ -70,6 +70,23 @@ void ScheduleWheel(DeviceModel& m, std::size_t device, uint32_t seed) {
     });
 }
 
+// The profile file a bench run gives the plug-in (deleted afterwards).
+std::string BenchProfilePath() {
+    char dir[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, dir);
+    return std::string(dir) + "hostsim-bench-profile.xml";
+}
+
+// The host's start-up calls; returns the plug-in's window (its timer's).
+HWND StartPlugin(PluginApi& api, SimHost& host, const std::string& profile) {
+    host.InstallCallbacks(api);
+    api.SetProName(profile.c_str());
+    api.InitControl(host.motion(), host.options(), host.planner(), host.parentObject());
+    HWND window = FindWindowExA(host.parentWindow(), nullptr, nullptr, nullptr);
+    api.PostInitControl();
+    return window;
+}
+
 bool RunOne(const Config& c, const std::string& dll, double seconds, Result& out) {
     PluginApi api;
     std::string error;
@@ -96,14 +113,8 @@ bool RunOne(const Config& c, const std::string& dll, double seconds, Result& out
         host.leds[83] = 1;
         model->hostWindow = host.parentWindow();
         patch.Apply(api.module, DeviceRedirects());
-        char dir[MAX_PATH] = {};
-        GetTempPathA(MAX_PATH, dir);
-        const std::string profile = std::string(dir) + "hostsim-bench-profile.xml";
-        host.InstallCallbacks(api);
-        api.SetProName(profile.c_str());
-        api.InitControl(host.motion(), host.options(), host.planner(), host.parentObject());
-        HWND window = FindWindowExA(host.parentWindow(), nullptr, nullptr, nullptr);
-        api.PostInitControl();
+        const std::string profile = BenchProfilePath();
+        HWND window = StartPlugin(api, host, profile);
         {
             std::lock_guard<std::recursive_mutex> g(model->lock);
             if (c.policy != ReportPolicy::Off) {
@@ -168,14 +179,8 @@ bool RunReal(const std::string& dll, double seconds, Result& out) {
     {
         SimHost host;
         host.leds[83] = 1;
-        char dir[MAX_PATH] = {};
-        GetTempPathA(MAX_PATH, dir);
-        const std::string profile = std::string(dir) + "hostsim-bench-profile.xml";
-        host.InstallCallbacks(api);
-        api.SetProName(profile.c_str());
-        api.InitControl(host.motion(), host.options(), host.planner(), host.parentObject());
-        HWND window = FindWindowExA(host.parentWindow(), nullptr, nullptr, nullptr);
-        api.PostInitControl();
+        const std::string profile = BenchProfilePath();
+        HWND window = StartPlugin(api, host, profile);
         LoopOptions o;
         o.ms = static_cast<DWORD>(seconds * 1000.0);
         o.cycleMs = 10;
