@@ -236,6 +236,10 @@ void PendantWindow::OnRemoval() {
     CloseReadHandle();
     WriteHandle.reset();
     DevicePresent = false;
+    EndJogWithLink();
+}
+
+void PendantWindow::EndJogWithLink() {
     endJogOwed_ = false;  // this "ENDJOG" is the one owed
     plugin_.host.write(fields::JogStop.at(input.AxisIndex()), uint8_t{1});
     plugin_.host.Code("ENDJOG");
@@ -247,12 +251,7 @@ void PendantWindow::FailLinkDown() {
     CloseReadHandle();
     WriteHandle.reset();
     DevicePresent = false;
-    if (wasUp) {
-        endJogOwed_ = false;
-        plugin_.host.write(fields::JogStop.at(input.AxisIndex()), uint8_t{1});
-        plugin_.host.Code("ENDJOG");
-        input.LinkLost();
-    }
+    if (wasUp) EndJogWithLink();
 }
 
 void PendantWindow::OnArrival() {

@@ -144,6 +144,9 @@ class PendantWindow {
     // Takes the link down after a failure; a jog the link may have started
     // is ended as on a removal.
     void FailLinkDown();
+    // The link went down: the selected axis's jog stops, "ENDJOG" goes out
+    // (the one a waiting removal owed) and the wheel's history is forgotten.
+    void EndJogWithLink();
     void ApplyChange(DeviceChange change);
     // The changes that came in during the tick, in arrival order; also those
     // that come in while these are acted on.

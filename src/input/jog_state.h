@@ -21,9 +21,10 @@ struct PollInput {
     int32_t WheelMode = kStepJog;  // 1..6
     int32_t AxisIndex = 0;         // 0..4
     bool JogInhibit = false;
-    bool OffAxis = false;  // the axis selector is not on the selected axis (OFF, or turned with the
-                           // button held)
-    int32_t Speed = 0;     // the report's speed byte, 0..255
+    // The axis selector is not on the selected axis (OFF, or turned with
+    // the button held).
+    bool OffAxis = false;
+    int32_t Speed = 0;      // the report's speed byte, 0..255
     int32_t Direction = 0;  // 0 up, 1 down
     int32_t Steps = 0;      // 0..kMaxPollSteps (wheel.h)
 };
