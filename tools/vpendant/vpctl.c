@@ -8,7 +8,8 @@
  *   rate SLOT MICROSECONDS HEX14...  one report every MICROSECONDS
  *   spin SLOT MICROSECONDS COUNT STEP HEX14  COUNT reports from HEX14 on, the wheel
  *                                 counter (its first byte) moving by STEP in each; one every
- *                                 MICROSECONDS, or all in one request (a burst) with 0
+ *                                 MICROSECONDS, or all in one request (a burst) with 0;
+ *                                 a timed spin ends, done, once the slot is unplugged
  *   unplug SLOT
  *   plug SLOT INSTANCE [VID PID]  (hex VID/PID; the pendant's by default)
  *   wait SLOT started|gone|read MS  until the HID stack runs on it, its
@@ -185,9 +186,17 @@ static int run(int argc, char** argv) {
         if (interval <= 0) {
             ok = feed(slot, count, hex);
         } else {
+            struct vp_slot_status st;
             for (i = 0; i < count && ok; i++, t += interval) {
                 wait_until(t);
-                ok = feed(slot, 1, hex + i);
+                /* A wheel on a pendant that is gone stops turning: run in the
+                 * background, the spin must not go on into a later plug. */
+                if (!slot_status(slot, &st))
+                    ok = 0;
+                else if (!st.present)
+                    break;
+                else
+                    ok = feed(slot, 1, hex + i);
             }
         }
         for (i = 0; i < count; i++) free(hex[i]);
