@@ -80,27 +80,24 @@ class Run:
         print("%7.3f %s" % (time.monotonic() - self.started_at, text), flush=True)
 
     # The one control process: commands in, one "done N" line after each.
-    def start_ctl(self):
-        self.ctl = subprocess.Popen(
+    def spawn_vpctl(self, label):
+        """A `vpctl -` process and the lines it prints, echoed under label."""
+        p = subprocess.Popen(
             [self.wine, os.path.join(self.vpdir, "vpctl.exe"), "-"],
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-        self.ctl_out = Lines(self.ctl.stdout, lambda t: print("    vpctl: " + t, flush=True))
+        return p, Lines(p.stdout, lambda t: print("    %s: %s" % (label, t), flush=True))
+
+    def start_ctl(self):
+        self.ctl, self.ctl_out = self.spawn_vpctl("vpctl")
 
     def background(self, words):
         """A vpctl command in a second vpctl process, not waited for: the
-        wheel turning on while the script acts (its feeds fail once the
-        pendant is unplugged, which ends that process)."""
+        wheel turning on while the script acts (a timed spin ends by itself
+        once its slot is unplugged)."""
         if getattr(self, "bg", None) is None or self.bg.poll() is not None:
-            self.bg = subprocess.Popen(
-                [self.wine, os.path.join(self.vpdir, "vpctl.exe"), "-"],
-                stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-            self.bg_out = Lines(self.bg.stdout, lambda t: print("    vpctl-bg: " + t, flush=True))
-        try:
-            self.bg.stdin.write((" ".join(words) + "\n").encode())
-            self.bg.stdin.flush()
-        except BrokenPipeError:  # it was ending (a feed had failed): a new one
-            self.bg = None
-            self.background(words)
+            self.bg, self.bg_out = self.spawn_vpctl("vpctl-bg")
+        self.bg.stdin.write((" ".join(words) + "\n").encode())
+        self.bg.stdin.flush()
 
     def ctl_command(self, words, timeout=30.0):
         self.ctl_seq += 1
