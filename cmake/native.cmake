@@ -29,3 +29,7 @@ endif()
 add_executable(sensitivity_curve ${PROJECT_SOURCE_DIR}/tools/figures/sensitivity_curve.cpp)
 target_link_libraries(sensitivity_curve PRIVATE hk4_core)
 target_include_directories(sensitivity_curve PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+
+# The set-up script's paths (an index that fails to download, an install the
+# architectures cannot agree on), against stand-ins for the package tools.
+add_test(NAME setup_script COMMAND python3 ${PROJECT_SOURCE_DIR}/tests/setup/setup_test.py)
