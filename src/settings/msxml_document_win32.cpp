@@ -134,10 +134,10 @@ bool ChildrenOf(IXMLDOMNode* node, std::vector<ChildNode>& out) {
         if (type == NODE_TEXT) {
             VARIANT value;
             VariantInit(&value);
-            if (FAILED(child->get_nodeValue(&value))) return false;
-            if (value.vt == VT_BSTR && value.bstrVal)
-                run.append(value.bstrVal, SysStringLen(value.bstrVal));
-            VariantClear(&value);
+            // A text node's value is text: a BSTR, owned from here on.
+            if (FAILED(child->get_nodeValue(&value)) || value.vt != VT_BSTR) return false;
+            Bstr text(value.bstrVal);
+            if (text.Get()) run.append(text.Get(), text.Length());
             continue;
         }
         endRun();
