@@ -161,14 +161,16 @@ bool SameContent(IXMLDOMNode* a, IXMLDOMNode* b) {
             if (l.text != r.text) return false;
             continue;
         }
-        if (l.type != NODE_ELEMENT) {
-            const std::optional<std::wstring> lx = NodeString(l.node.Get(), &IXMLDOMNode::get_xml);
-            if (!lx || lx != NodeString(r.node.Get(), &IXMLDOMNode::get_xml)) return false;
-            continue;
-        }
         const std::optional<std::wstring> name =
             NodeString(l.node.Get(), &IXMLDOMNode::get_nodeName);
         if (!name || name != NodeString(r.node.Get(), &IXMLDOMNode::get_nodeName)) return false;
+        if (l.type != NODE_ELEMENT) {
+            // As the service writes it; a node it cannot write on either side
+            // (Wine's document type) is compared by its name alone.
+            const std::optional<std::wstring> lx = NodeString(l.node.Get(), &IXMLDOMNode::get_xml);
+            if (lx != NodeString(r.node.Get(), &IXMLDOMNode::get_xml)) return false;
+            continue;
+        }
         ComPtr<IXMLDOMNamedNodeMap> la;
         ComPtr<IXMLDOMNamedNodeMap> ra;
         long lc = 0;
