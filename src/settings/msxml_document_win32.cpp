@@ -4,11 +4,16 @@
 #include <objbase.h>
 #include <msxml.h>
 
+#include <functional>
+#include <optional>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "settings/ansi_text_win32.h"
 #include "settings/com_ptr_win32.h"
 #include "settings/file_replace_win32.h"
+#include "settings/profile_splice.h"
 
 namespace hk4 {
 
@@ -33,6 +38,160 @@ VARIANT PathVariant(const Bstr& path) {
     v.vt = VT_BSTR;
     v.bstrVal = path.Get();
     return v;
+}
+
+WrittenFileHook g_writtenFileHook = nullptr;
+
+class Handle {
+  public:
+    explicit Handle(HANDLE h) : h_(h) {}
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    ~Handle() {
+        if (h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
+    }
+    HANDLE Get() const { return h_; }
+
+  private:
+    HANDLE h_;
+};
+
+// A profile is a few kilobytes; anything near this is not one to rewrite.
+constexpr LONGLONG kMaxProfileBytes = 64 * 1024 * 1024;
+
+std::optional<std::string> ReadWholeFile(const wchar_t* path) {
+    Handle file(CreateFileW(path, GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, 0, nullptr));
+    LARGE_INTEGER size;
+    if (file.Get() == INVALID_HANDLE_VALUE || !GetFileSizeEx(file.Get(), &size) ||
+        size.QuadPart > kMaxProfileBytes)
+        return std::nullopt;
+    std::string bytes(static_cast<std::size_t>(size.QuadPart), '\0');
+    DWORD done = 0;
+    if (!bytes.empty() &&
+        (!ReadFile(file.Get(), &bytes[0], static_cast<DWORD>(bytes.size()), &done, nullptr) ||
+         done != bytes.size()))
+        return std::nullopt;
+    // A file that grew meanwhile is not the one that was read.
+    char more;
+    if (!ReadFile(file.Get(), &more, 1, &done, nullptr) || done != 0) return std::nullopt;
+    return bytes;
+}
+
+bool WriteWholeFile(const std::wstring& path, const std::string& bytes) {
+    Handle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD done = 0;
+    return file.Get() != INVALID_HANDLE_VALUE &&
+           WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr) &&
+           done == bytes.size();
+}
+
+std::optional<std::u16string> WidenAnsi(const std::string& text) {
+    Bstr wide = AnsiToBstr(text);
+    if (!wide.Get()) return std::nullopt;
+    return std::u16string(reinterpret_cast<const char16_t*>(wide.Get()), wide.Length());
+}
+
+std::optional<std::wstring> NodeString(IXMLDOMNode* node,
+                                       HRESULT (STDMETHODCALLTYPE IXMLDOMNode::*get)(BSTR*)) {
+    Bstr text;
+    if (FAILED((node->*get)(text.Put()))) return std::nullopt;
+    return text.Get() ? std::wstring(text.Get(), text.Length()) : std::wstring();
+}
+
+// What a node's children are, as far as the comparison of two loaded
+// documents goes: adjacent text is one run, and white space alone between
+// elements is layout, which the document service drops on loading anyway.
+struct ChildNode {
+    DOMNodeType type = NODE_INVALID;
+    ComPtr<IXMLDOMNode> node;  // null for a text run
+    std::wstring text;         // a text run's characters
+};
+
+bool IsLayout(const std::wstring& text) {
+    return text.find_first_not_of(L" \t\r\n") == std::wstring::npos;
+}
+
+bool ChildrenOf(IXMLDOMNode* node, std::vector<ChildNode>& out) {
+    ComPtr<IXMLDOMNodeList> children;
+    long count = 0;
+    if (FAILED(node->get_childNodes(children.Put())) || !children ||
+        FAILED(children->get_length(&count)))
+        return false;
+    std::wstring run;
+    auto endRun = [&] {
+        if (!IsLayout(run)) out.push_back({NODE_TEXT, ComPtr<IXMLDOMNode>(), run});
+        run.clear();
+    };
+    for (long i = 0; i < count; ++i) {
+        ComPtr<IXMLDOMNode> child;
+        DOMNodeType type = NODE_INVALID;
+        if (children->get_item(i, child.Put()) != S_OK || !child ||
+            FAILED(child->get_nodeType(&type)))
+            return false;
+        if (type == NODE_TEXT) {
+            VARIANT value;
+            VariantInit(&value);
+            // A text node's value is text: a BSTR, owned from here on.
+            if (FAILED(child->get_nodeValue(&value)) || value.vt != VT_BSTR) return false;
+            Bstr text(value.bstrVal);
+            if (text.Get()) run.append(text.Get(), text.Length());
+            continue;
+        }
+        endRun();
+        out.push_back({type, std::move(child), std::wstring()});
+    }
+    endRun();
+    return true;
+}
+
+// Whether two documents (or elements) hold the same: element names and
+// attributes, text, and every other node as the service writes it.
+bool SameContent(IXMLDOMNode* a, IXMLDOMNode* b) {
+    std::vector<ChildNode> left;
+    std::vector<ChildNode> right;
+    if (!ChildrenOf(a, left) || !ChildrenOf(b, right) || left.size() != right.size()) return false;
+    for (std::size_t i = 0; i < left.size(); ++i) {
+        const ChildNode& l = left[i];
+        const ChildNode& r = right[i];
+        if (l.type != r.type) return false;
+        if (l.type == NODE_TEXT) {
+            if (l.text != r.text) return false;
+            continue;
+        }
+        const std::optional<std::wstring> name =
+            NodeString(l.node.Get(), &IXMLDOMNode::get_nodeName);
+        if (!name || name != NodeString(r.node.Get(), &IXMLDOMNode::get_nodeName)) return false;
+        if (l.type != NODE_ELEMENT) {
+            // As the service writes it; a node it cannot write on either side
+            // (Wine's document type) is compared by its name alone.
+            const std::optional<std::wstring> lx = NodeString(l.node.Get(), &IXMLDOMNode::get_xml);
+            if (lx != NodeString(r.node.Get(), &IXMLDOMNode::get_xml)) return false;
+            continue;
+        }
+        ComPtr<IXMLDOMNamedNodeMap> la;
+        ComPtr<IXMLDOMNamedNodeMap> ra;
+        long lc = 0;
+        long rc = 0;
+        if (FAILED(l.node->get_attributes(la.Put())) || FAILED(r.node->get_attributes(ra.Put())) ||
+            !la || !ra || FAILED(la->get_length(&lc)) || FAILED(ra->get_length(&rc)) || lc != rc)
+            return false;
+        for (long k = 0; k < lc; ++k) {
+            ComPtr<IXMLDOMNode> lk;
+            ComPtr<IXMLDOMNode> rk;
+            if (la->get_item(k, lk.Put()) != S_OK || ra->get_item(k, rk.Put()) != S_OK || !lk ||
+                !rk)
+                return false;
+            const std::optional<std::wstring> attribute =
+                NodeString(lk.Get(), &IXMLDOMNode::get_xml);
+            if (!attribute || attribute != NodeString(rk.Get(), &IXMLDOMNode::get_xml))
+                return false;
+        }
+        if (!SameContent(l.node.Get(), r.node.Get())) return false;
+    }
+    return true;
 }
 
 class MsxmlElement : public XmlElement {
@@ -114,17 +273,27 @@ class MsxmlDocument : public XmlDocument {
         VARIANT_BOOL ok = VARIANT_FALSE;
         if (FAILED(document_->load(PathVariant(wide), &ok)) || ok != VARIANT_TRUE)
             return LoadResult::Unreadable;
+        // The text the changes will be made in. Should it differ from what
+        // was parsed (the host wrote meanwhile), the written file does not
+        // read back as this document, and is not kept.
+        text_ = ReadWholeFile(wide.Get());
         return LoadResult::Loaded;
     }
 
     bool Save(const std::string& path) override {
-        Bstr wide = AnsiToBstr(path);
-        if (!wide.Get()) return false;
-        return ReplaceFileContent(
-            std::wstring(wide.Get(), wide.Length()), [this](const std::wstring& tempPath) {
-                Bstr temp(SysAllocStringLen(tempPath.data(), static_cast<UINT>(tempPath.size())));
-                return temp.Get() && SUCCEEDED(document_->save(PathVariant(temp)));
-            });
+        return Replace(path, [this](const std::wstring& tempPath) {
+            Bstr temp(SysAllocStringLen(tempPath.data(), static_cast<UINT>(tempPath.size())));
+            return temp.Get() && SUCCEEDED(document_->save(PathVariant(temp)));
+        });
+    }
+
+    bool SaveEdits(const std::string& path, const std::vector<ProfileEdit>& edits) override {
+        if (!text_) return false;
+        const std::optional<std::string> text = SpliceProfile(*text_, edits, WidenAnsi);
+        if (!text) return false;
+        return Replace(path, [&text](const std::wstring& tempPath) {
+            return WriteWholeFile(tempPath, *text);
+        });
     }
 
     std::unique_ptr<XmlElement> DocumentElement() override {
@@ -147,6 +316,31 @@ class MsxmlDocument : public XmlDocument {
     }
 
   private:
+    // `write` fills the new file; it replaces the profile only when it loads
+    // back, through the same service, as this document is now.
+    bool Replace(const std::string& path, const std::function<bool(const std::wstring&)>& write) {
+        Bstr wide = AnsiToBstr(path);
+        if (!wide.Get()) return false;
+        return ReplaceFileContent(std::wstring(wide.Get(), wide.Length()),
+                                  [&](const std::wstring& tempPath) {
+                                      if (!write(tempPath)) return false;
+                                      if (g_writtenFileHook) g_writtenFileHook(tempPath);
+                                      return ReadsBackAsThis(tempPath);
+                                  });
+    }
+
+    bool ReadsBackAsThis(const std::wstring& path) {
+        ComPtr<IXMLDOMDocument> written;
+        if (FAILED(CoCreateInstance(kClsidDomDocument, nullptr, CLSCTX_INPROC_SERVER,
+                                    kIidXmlDomDocument, reinterpret_cast<void**>(written.Put()))) ||
+            !written || FAILED(written->put_async(VARIANT_FALSE)))
+            return false;
+        Bstr wide(SysAllocStringLen(path.data(), static_cast<UINT>(path.size())));
+        VARIANT_BOOL ok = VARIANT_FALSE;
+        return wide.Get() && SUCCEEDED(written->load(PathVariant(wide), &ok)) &&
+               ok == VARIANT_TRUE && SameContent(document_.Get(), written.Get());
+    }
+
     // An element is a node: the same object, one reference moved over.
     static ComPtr<IXMLDOMNode> AsNode(ComPtr<IXMLDOMElement> element) {
         IXMLDOMNode* node = element.Get();
@@ -155,9 +349,14 @@ class MsxmlDocument : public XmlDocument {
     }
 
     ComPtr<IXMLDOMDocument> document_;
+    std::optional<std::string> text_;  // the loaded file's bytes
 };
 
 }  // namespace
+
+void SetWrittenFileHookForTesting(WrittenFileHook hook) {
+    g_writtenFileHook = hook;
+}
 
 std::unique_ptr<XmlDocument> CreateMsxmlDocument() {
     ComPtr<IXMLDOMDocument> document;

@@ -8,6 +8,9 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "settings/profile_splice.h"
 
 namespace hk4 {
 
@@ -38,9 +41,14 @@ class XmlDocument {
     virtual ~XmlDocument() = default;
 
     virtual LoadResult Load(const std::string& path) = 0;
-    // Writes the whole document to `path` in one piece: on failure the file
-    // that was there before is left as it was.
+    // Writes the whole document to `path` in one piece, for a file that held
+    // nothing: on failure the file that was there before is left as it was.
     virtual bool Save(const std::string& path) = 0;
+    // Writes the file that was loaded again with `edits` (the changes made
+    // to this document since) applied to its own text, and nothing else
+    // changed; the new file replaces `path` only when it reads back as this
+    // document. On failure the file is left as it was.
+    virtual bool SaveEdits(const std::string& path, const std::vector<ProfileEdit>& edits) = 0;
     // The root element, or null when the document has none.
     virtual std::unique_ptr<XmlElement> DocumentElement() = 0;
     // A new element, not yet part of the tree.

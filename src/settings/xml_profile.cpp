@@ -15,9 +15,11 @@ XmlProfile::XmlProfile(std::unique_ptr<XmlDocument> document, const std::string&
     if (!path_.empty()) {
         switch (document_->Load(path_)) {
             case XmlDocument::LoadResult::Loaded:
+                save_ = true;
+                break;
             case XmlDocument::LoadResult::NoFile:
             case XmlDocument::LoadResult::EmptyFile:
-                save_ = true;
+                save_ = create_ = true;
                 break;
             case XmlDocument::LoadResult::Unreadable:
                 // The host's own file, which we could not understand: never
@@ -36,11 +38,16 @@ XmlProfile::XmlProfile(std::unique_ptr<XmlDocument> document, const std::string&
 }
 
 XmlProfile::~XmlProfile() {
-    if (document_ && save_) {
-        try {
-            document_->Save(path_);  // a failed save loses this store's changes only
-        } catch (...) {
-        }
+    // A file that already holds what the store means to keep is not
+    // written at all: nothing can be lost, and its time stamps stay.
+    if (!document_ || !save_ || (!create_ && edits_.empty())) return;
+    try {
+        // A failed save loses this store's changes only.
+        if (create_)
+            document_->Save(path_);
+        else
+            document_->SaveEdits(path_, edits_);
+    } catch (...) {
     }
 }
 
@@ -79,8 +86,9 @@ std::optional<std::string> XmlProfile::ReadKey(const std::string& section, const
     if (text->empty()) {
         // An empty value counts as missing; the section stays even when this
         // leaves it empty.
-        if (std::unique_ptr<XmlElement> parent = keyElement->Parent())
-            parent->RemoveChild(*keyElement);
+        std::unique_ptr<XmlElement> parent = keyElement->Parent();
+        if (parent && parent->RemoveChild(*keyElement))
+            Record({ProfileEdit::Kind::Remove, section, key, std::string()});
         return std::nullopt;
     }
     return text;
@@ -102,9 +110,24 @@ std::string XmlProfile::GetString(const std::string& section, const std::string&
 }
 
 bool XmlProfile::SetString(const std::string& section, const std::string& key, std::string value) {
-    if (std::unique_ptr<XmlElement> keyElement = FindOrCreateKey(section, key))
+    // A value the file already holds changes nothing.
+    if (std::unique_ptr<XmlElement> existing = FindKey(section, key)) {
+        const std::optional<std::string> text = existing->Text();
+        if (text && *text == value) return true;
+    }
+    // Whatever this did to the document is recorded, even a text that could
+    // not be set: the file written must read back as the document is.
+    if (std::unique_ptr<XmlElement> keyElement = FindOrCreateKey(section, key)) {
         keyElement->PutText(value);
+        Record({ProfileEdit::Kind::Set, section, key, std::move(value)});
+    }
     return true;
+}
+
+void XmlProfile::Record(ProfileEdit edit) {
+    // Without a loaded file there is nothing to edit: the whole document is
+    // written instead.
+    if (!create_) edits_.push_back(std::move(edit));
 }
 
 }  // namespace hk4

@@ -2,12 +2,16 @@
 // grouped by section and key:
 //   <any root><Section><Key>value</Key></Section></any root>
 // A store is short-lived: construction loads the file, reads and writes work
-// on the document in memory, destruction writes the whole document back.
+// on the document in memory, destruction writes the file back when, and only
+// when, the store changed what it holds: a missing or empty file gets the
+// whole document; an existing one keeps its own text, with only the elements
+// the store changed rewritten in it.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "settings/xml_document.h"
 
@@ -20,7 +24,7 @@ class XmlProfile {
     // Windows (`ntFamily`); otherwise there is no file.
     XmlProfile(std::unique_ptr<XmlDocument> document, const std::string& profilePath,
                bool ntFamily);
-    virtual ~XmlProfile();  // saves the document to its file
+    virtual ~XmlProfile();  // saves what changed to the file
     // The document is not saved at destruction: the change that was under
     // way failed half-way, and the file keeps what it had.
     void Discard() { save_ = false; }
@@ -39,10 +43,14 @@ class XmlProfile {
     // The key's text; nothing when the key is missing or empty (an empty key
     // element is removed from the document).
     std::optional<std::string> ReadKey(const std::string& section, const std::string& key);
+    // Notes a change made to the document, to be made to the file's text.
+    void Record(ProfileEdit edit);
 
     std::unique_ptr<XmlDocument> document_;  // null: defaults only, nothing saved
     std::string path_;
-    bool save_ = false;  // the document may replace the file at destruction
+    bool save_ = false;               // the document may replace the file at destruction
+    bool create_ = false;             // the file held nothing: the whole document is written
+    std::vector<ProfileEdit> edits_;  // the changes made to the loaded file, in order
 };
 
 }  // namespace hk4

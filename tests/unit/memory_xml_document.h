@@ -204,9 +204,25 @@ class MemoryXmlDocument : public hk4::XmlDocument {
         return LoadResult::Loaded;
     }
     bool Save(const std::string& path) override {
-        std::string out;
-        for (const auto& child : document_->children) Serialise(*child, out);
-        files_->files[path] = out;
+        files_->files[path] = Text();
+        files_->saved.push_back(path);
+        return true;
+    }
+    // As the plug-in's document does it: the loaded text with the edits
+    // made in it, kept only when it parses back to this document.
+    bool SaveEdits(const std::string& path, const std::vector<hk4::ProfileEdit>& edits) override {
+        auto it = files_->files.find(path);
+        if (it == files_->files.end()) return false;
+        const std::optional<std::string> text = hk4::SpliceProfile(
+            it->second, edits, [](const std::string& narrow) -> std::optional<std::u16string> {
+                return std::u16string(narrow.begin(), narrow.end());
+            });
+        if (!text) return false;
+        std::shared_ptr<MemoryNode> root = MemoryParser(*text).Document();
+        std::string reread;
+        if (root) Serialise(*root, reread);
+        if (reread != Text()) return false;
+        it->second = *text;
         files_->saved.push_back(path);
         return true;
     }
@@ -226,6 +242,12 @@ class MemoryXmlDocument : public hk4::XmlDocument {
     }
 
   private:
+    std::string Text() const {
+        std::string out;
+        for (const auto& child : document_->children) Serialise(*child, out);
+        return out;
+    }
+
     std::shared_ptr<MemoryFiles> files_;
     std::shared_ptr<MemoryNode> document_ = std::make_shared<MemoryNode>();  // value "" marks it
 };

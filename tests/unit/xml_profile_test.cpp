@@ -75,7 +75,7 @@ TEST(XmlProfile, ReadsAndTheFileTheyLeaveBehind) {
              EXPECT_EQ(p.GetInt(S, "Vel", 9), 9);
              EXPECT_EQ(p.GetString(S, "PercentTime", "d"), "d");
          },
-         "<profile><Halvex_K4_Pendant/></profile>"},
+         "<profile><Halvex_K4_Pendant></Halvex_K4_Pendant></profile>"},
         {"only the empty one of several keys goes",
          "<profile><Halvex_K4_Pendant><A>1</A><Vel/><B>2</B></Halvex_K4_Pendant></profile>",
          [](XmlProfile& p) { EXPECT_EQ(p.GetInt(S, "Vel", 3), 3); },
@@ -117,6 +117,25 @@ TEST(XmlProfile, ReadsAndTheFileTheyLeaveBehind) {
         SCOPED_TRACE(c.what);
         StoreRun run;
         EXPECT_EQ(run(c.before, c.use), c.after);
+    }
+}
+
+// The file is written only when the store changed what it holds.
+TEST(XmlProfile, AStoreThatChangesNothingWritesNothing) {
+    const std::string complete =
+        "<profile>\n <Halvex_K4_Pendant><Vel>4</Vel><A>x</A></Halvex_K4_Pendant>\n</profile>";
+    const std::function<void(XmlProfile&)> uses[] = {
+        Nothing,
+        [](XmlProfile& p) { EXPECT_EQ(p.GetInt(S, "Missing", 3), 3); },
+        [](XmlProfile& p) {
+            p.SetInt(S, "Vel", p.GetInt(S, "Vel", 0));
+            p.SetString(S, "A", "x");
+        },
+    };
+    for (const auto& use : uses) {
+        StoreRun run;
+        EXPECT_EQ(run(complete, use), complete);
+        EXPECT_TRUE(run.files->saved.empty());
     }
 }
 
@@ -180,7 +199,7 @@ TEST(XmlProfile, WritesAndTheDocumentLayout) {
              p.SetString(S, "B", "");
              EXPECT_EQ(p.GetInt(S, "A", 4), 4);
          },
-         "<profile><Halvex_K4_Pendant><B/></Halvex_K4_Pendant></profile>"},
+         "<profile><Halvex_K4_Pendant><B></B></Halvex_K4_Pendant></profile>"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -18,6 +18,7 @@
 #include "plugin/lifecycle_win32.h"
 #include "plugin/plugin_state.h"
 #include "settings/com_ptr_win32.h"
+#include "settings/msxml_document_win32.h"
 #include "settings/settings.h"
 #include "settings/xml_profile.h"
 #include "file_identity.h"
@@ -107,22 +108,23 @@ bool Exists(const std::string& path) {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-BOOL CALLBACK CancelDialog(HWND w, LPARAM) {
+// Closes a dialog with the command in `command` (Esc or OK).
+BOOL CALLBACK CloseDialog(HWND w, LPARAM command) {
     char cls[16] = {};
     GetClassNameA(w, cls, sizeof cls);
     if (std::string(cls) == "#32770" && IsWindowVisible(w))
-        PostMessageA(w, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+        PostMessageA(w, WM_COMMAND, MAKEWPARAM(static_cast<WORD>(command), BN_CLICKED), 0);
     return TRUE;
 }
 
-// Runs `fn` on this thread while another thread dismisses, with Esc, any
-// dialog that this thread shows, as a user would.
-void DismissingDialogs(void (*fn)()) {
+// Runs `fn` on this thread while another thread closes any dialog that this
+// thread shows, with Esc unless told to confirm it, as a user would.
+void DismissingDialogs(void (*fn)(), int command = IDCANCEL) {
     const DWORD thread = GetCurrentThreadId();
     std::atomic<bool> done{false};
     std::thread closer([&] {
         while (!done) {
-            EnumThreadWindows(thread, CancelDialog, 0);
+            EnumThreadWindows(thread, CloseDialog, command);
             Sleep(20);
         }
     });
@@ -154,10 +156,10 @@ class PluginHost {
         api_.InitControl(motion_.data(), options_.data(), planner_.data(), parent_.data());
         api_.PostInitControl();
     }
-    void Config() {
+    void Config(int command = IDCANCEL) {
         static hostsim::PluginApi* current;
         current = &api_;
-        DismissingDialogs([] { current->Config(); });
+        DismissingDialogs([] { current->Config(); }, command);
     }
 
   private:
@@ -309,6 +311,164 @@ TEST(ProfileEntryPoints, ConfigOnAProfileHeldOpenLeavesItWhole) {
     CloseHandle(held);
     EXPECT_EQ(hk4test::ReadFile(path), before);
     EXPECT_EQ(hk4test::NamesIn(dir), std::vector<std::string>{"profile.xml"});
+}
+
+// The host's file in the encodings and layouts hosts and their users write,
+// with host text beyond ASCII: starts and a confirmed dialog change nothing
+// outside our section, and a complete section means no write at all.
+std::string Encoded(const std::wstring& text, UINT codePage) {
+    if (codePage == 1200)
+        return std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2);
+    if (codePage == 28591) {
+        std::string out;
+        for (wchar_t c : text) out += static_cast<char>(c < 0x100 ? c : '?');
+        return out;
+    }
+    std::string out(text.size() * 4, '\0');
+    const int n = WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()),
+                                      &out[0], static_cast<int>(out.size()), nullptr, nullptr);
+    out.resize(n > 0 ? n : 0);
+    return out;
+}
+
+ComPtr<IXMLDOMDocument> Loaded(const std::string& path) {
+    ComPtr<IXMLDOMDocument> doc;
+    if (FAILED(CoCreateInstance(kClsidDomDocument, nullptr, CLSCTX_INPROC_SERVER,
+                                kIidXmlDomDocument, reinterpret_cast<void**>(doc.Put()))))
+        return ComPtr<IXMLDOMDocument>();
+    doc->put_async(VARIANT_FALSE);
+    std::wstring wide(path.begin(), path.end());
+    Bstr wpath(SysAllocString(wide.c_str()));
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_BSTR;
+    v.bstrVal = wpath.Get();
+    VARIANT_BOOL ok = VARIANT_FALSE;
+    if (FAILED(doc->load(v, &ok)) || !ok) return ComPtr<IXMLDOMDocument>();
+    return doc;
+}
+
+// The text of the node `query` selects in the loaded document; "(none)"
+// when there is none.
+std::wstring TextAt(IXMLDOMDocument* doc, const wchar_t* query) {
+    Bstr q(SysAllocString(query));
+    ComPtr<IXMLDOMNode> node;
+    Bstr text;
+    if (!doc || doc->selectSingleNode(q.Get(), node.Put()) != S_OK || !node ||
+        FAILED(node->get_text(text.Put())))
+        return L"(none)";
+    return text.Get() ? std::wstring(text.Get(), text.Length()) : std::wstring();
+}
+
+unsigned long long LastWriteTime(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+    return (static_cast<unsigned long long>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+           data.ftLastWriteTime.dwLowDateTime;
+}
+
+TEST(ProfileEntryPoints, TheHostsProfileKeepsItsTextInEveryEncodingAndLayout) {
+    struct Encoding {
+        const char* name;
+        const wchar_t* declaration;  // with the line break after it; empty for none
+        const char* mark;
+        UINT codePage;  // 1200: UTF-16, little-endian
+        const wchar_t* hostText;
+    };
+    const Encoding encodings[] = {
+        {"UTF-8", L"<?xml version=\"1.0\" encoding=\"UTF-8\"?>", "", CP_UTF8,
+         L"caf\u00e9 \u00b5m \u03a9\u2192"},
+        {"UTF-8 with its mark", L"<?xml version=\"1.0\" encoding=\"UTF-8\"?>", "\xEF\xBB\xBF",
+         CP_UTF8, L"caf\u00e9 \u00b5m \u03a9\u2192"},
+        {"UTF-16 with its mark", L"<?xml version=\"1.0\" encoding=\"UTF-16\"?>", "\xFF\xFE", 1200,
+         L"caf\u00e9 \u00b5m \u03a9\u2192"},
+        {"ISO-8859-1", L"<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>", "", 28591,
+         L"caf\u00e9 \u00b5m"},
+        {"windows-1252", L"<?xml version=\"1.0\" encoding=\"windows-1252\"?>", "", 1252,
+         L"caf\u00e9 \u00b5m \u20ac"},
+        {"no declaration", L"", "", CP_UTF8, L"caf\u00e9 \u00b5m \u03a9\u2192"},
+    };
+    struct Layout {
+        const char* name;
+        const wchar_t* lineEnd;
+        const wchar_t* indent;
+    };
+    const Layout layouts[] = {{"indented", L"\r\n", L"  "}, {"single line", L"", L""}};
+    struct Section {
+        const char* name;
+        std::vector<std::wstring> keys;  // empty: no section
+        const wchar_t* after[4];         // Vel, StepJogRate, PercentTime, DelaySteps
+    };
+    const Section sections[] = {
+        {"complete",
+         {L"<Vel>4</Vel>", L"<StepJogRate>250</StepJogRate>", L"<PercentTime>7</PercentTime>",
+          L"<DelaySteps>-3</DelaySteps>"},
+         {L"4", L"250", L"7", L"-3"}},
+        {"partial, with an empty value",
+         {L"<Vel>4</Vel>", L"<StepJogRate></StepJogRate>"},
+         {L"4", L"100", L"3", L"25"}},
+        {"missing", {}, {L"2", L"100", L"3", L"25"}},
+    };
+    for (const Encoding& e : encodings) {
+        for (const Layout& l : layouts) {
+            for (const Section& sec : sections) {
+                SCOPED_TRACE(std::string(e.name) + ", " + l.name + ", section " + sec.name);
+                const std::wstring nl = l.lineEnd;
+                const std::wstring in = l.indent;
+                const std::wstring host = e.hostText;
+                // The host's part before and after where our section is.
+                const std::wstring head = std::wstring(e.declaration) +
+                                          (*e.declaration ? nl : L"") + L"<!-- " + host + L" -->" +
+                                          nl + L"<profile>" + nl + in + L"<Tool name=\"" + host +
+                                          L"\">" + host + L"</Tool>" + nl + in + L"<?host keep?>";
+                const std::wstring tail = nl + L"</profile>" + nl;
+                std::wstring section;
+                if (!sec.keys.empty()) {
+                    section = nl + in + L"<Halvex_K4_Pendant>";
+                    for (const std::wstring& key : sec.keys) section += nl + in + in + key;
+                    section += nl + in + L"</Halvex_K4_Pendant>";
+                }
+                const std::string before = e.mark + Encoded(head + section + tail, e.codePage);
+                const std::string headBytes = e.mark + Encoded(head, e.codePage);
+                const std::string tailBytes = Encoded(tail, e.codePage);
+
+                const std::string dir = hk4test::TempDir();
+                const std::string path = dir + "\\profile.xml";
+                ASSERT_TRUE(hk4test::WriteFile(path, before));
+                ASSERT_EQ(TextAt(Loaded(path).Get(), L"profile/Tool"), host)
+                    << "the service reads the profile as written";
+                const unsigned long long written = LastWriteTime(path);
+                Sleep(20);
+                for (int start = 0; start < 3; ++start) {
+                    PluginHost plugin;
+                    ASSERT_TRUE(plugin.loaded());
+                    plugin.Start(path);
+                    if (start == 2) plugin.Config(IDOK);
+                }
+                const std::string after = hk4test::ReadFile(path);
+                if (std::string(sec.name) == "complete") {
+                    EXPECT_EQ(after, before);
+                    EXPECT_EQ(LastWriteTime(path), written);
+                } else {
+                    EXPECT_EQ(after.compare(0, headBytes.size(), headBytes), 0);
+                    ASSERT_GE(after.size(), headBytes.size() + tailBytes.size());
+                    EXPECT_EQ(after.substr(after.size() - tailBytes.size()), tailBytes);
+                }
+                ComPtr<IXMLDOMDocument> doc = Loaded(path);
+                ASSERT_TRUE(doc) << "the profile no longer loads";
+                EXPECT_EQ(TextAt(doc.Get(), L"profile/Tool"), host);
+                EXPECT_EQ(TextAt(doc.Get(), L"profile/Tool/@name"), host);
+                const wchar_t* keys[] = {L"Vel", L"StepJogRate", L"PercentTime", L"DelaySteps"};
+                for (int k = 0; k < 4; ++k)
+                    EXPECT_EQ(
+                        TextAt(doc.Get(),
+                               (std::wstring(L"profile/Halvex_K4_Pendant/") + keys[k]).c_str()),
+                        sec.after[k])
+                        << k;
+                EXPECT_EQ(hk4test::NamesIn(dir), std::vector<std::string>{"profile.xml"});
+            }
+        }
+    }
 }
 
 // The store as PostInitControl and Config use it, on this program's copy.
@@ -513,6 +673,39 @@ TEST_F(ProfileStore, AFailedSaveLeavesTheOldFileWhole) {
     hk4::WithProfile([] { hk4::Plugin().CurrentProfile->SetInt(hk4::kSection, "Vel", 9); });
     EXPECT_EQ(DomOf(path_),
               "<profile><Halvex_K4_Pendant><Vel>9</Vel></Halvex_K4_Pendant></profile>");
+}
+
+// A written file that does not read back as the document the store holds
+// (here changed by the test between the write and the read-back) is not
+// kept: the profile stays byte for byte, and no file of ours is left.
+TEST_F(ProfileStore, AWriteThatReadsBackDifferentlyLeavesTheProfileAsItWas) {
+    const std::string before =
+        "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\r\n<profile>\r\n  <Tool>caf\xE9</Tool>\r\n"
+        "</profile>\r\n";
+    ASSERT_TRUE(hk4test::WriteFile(path_, before));
+    static int altered;
+    altered = 0;
+    hk4::SetWrittenFileHookForTesting([](const std::wstring& written) {
+        ++altered;
+        HANDLE file = CreateFileW(written.c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        const char other[] = "<profile><Tool>cafe</Tool></profile>";
+        DWORD done = 0;
+        WriteFile(file, other, sizeof other - 1, &done, nullptr);
+        CloseHandle(file);
+    });
+    hk4::WithProfile([] { hk4::Plugin().CurrentProfile->SetInt(hk4::kSection, "Vel", 9); });
+    hk4::SetWrittenFileHookForTesting(nullptr);
+    EXPECT_EQ(altered, 1);
+    EXPECT_EQ(hk4test::ReadFile(path_), before);
+    EXPECT_EQ(hk4test::NamesIn(dir_), std::vector<std::string>{"profile.xml"});
+    // Left alone, the same write goes through.
+    hk4::WithProfile([] { hk4::Plugin().CurrentProfile->SetInt(hk4::kSection, "Vel", 9); });
+    EXPECT_EQ(
+        hk4test::ReadFile(path_),
+        "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\r\n<profile>\r\n  <Tool>caf\xE9</Tool>"
+        "\r\n  <Halvex_K4_Pendant>\r\n    <Vel>9</Vel>\r\n  "
+        "</Halvex_K4_Pendant>\r\n</profile>\r\n");
 }
 
 // The store never initialises COM: on a thread without it there is no
