@@ -133,6 +133,10 @@ TEST(ConfigDialog, FirstConfigShowsTheDialogDefaultsAndEscStillWritesAllFourKeys
         EXPECT_EQ(Item(dialog, IDC_DELAY_STEPS), "25");
         EXPECT_EQ(Item(dialog, IDC_DISPLAY_TIME), "3");
         EXPECT_EQ(ClippedLabels(dialog), std::vector<std::string>{});
+        // No pendant window, so no pendant: the link line says so (the
+        // linked state and the change while open are tested on the real
+        // HID stack, tests/realstack/pendant_check.real).
+        EXPECT_EQ(Item(dialog, IDC_LINK_STATE), "Pendant not found");
         // The focus starts in the first tab stop, the list.
         const HWND focus = user.Focus();
         EXPECT_TRUE(focus == list || GetParent(focus) == list);
