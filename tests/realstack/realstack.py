@@ -205,12 +205,12 @@ class Run:
                              (line_no, caption, control, got or lines, pattern))
             time.sleep(0.1)
 
-    def screenshot(self, name):
-        """The check window as the screen shows it, kept as a test output in
-        the build folder (pendant-check-shots/)."""
+    def screenshot(self, name, whole=False):
+        """The check window as the screen shows it (or the whole screen),
+        kept as a test output in the build folder (pendant-check-shots/)."""
         shots = os.path.join(self.build, "pendant-check-shots")
         os.makedirs(shots, exist_ok=True)
-        rect = [t for t in self.probe_command("rect") if t.startswith("rect ")]
+        rect = [] if whole else [t for t in self.probe_command("rect") if t.startswith("rect ")]
         out = os.path.join(shots, name + ".png")
         cmd = ["import", "-window", "root"]
         if rect:
@@ -391,8 +391,8 @@ class Run:
                 self.dialog_shows(int(rest[0]), rest[1], rest[2], rest[3], line_no)
             elif cmd == "dialog-close":
                 self.probe_command("dialog-close " + rest[0])
-            elif cmd == "screenshot":
-                self.screenshot(rest[0])
+            elif cmd == "screenshot":  # screenshot NAME [screen]
+                self.screenshot(rest[0], rest[1:] == ["screen"])
             elif cmd == "ctl-until":  # ctl-until MS PATTERN WORDS: until a line matches
                 deadline = time.monotonic() + int(rest[0]) / 1000.0
                 while True:

@@ -147,7 +147,7 @@ void CheckWindow::Layout() {
     Label(L"Button:", kButton, x + 6, y += kRow, 110, 270);
     Label(L"Wheel:", kWheel, x + 6, y += kRow, 110, 270);
     Label(L"Lamp:", kLamp, x + 6, y += kRow, 110, 270);
-    Add(L"BUTTON", L"Host LED 800 on (the lamp follows it)", BS_AUTOCHECKBOX | WS_TABSTOP, x + 6,
+    Add(L"BUTTON", L"Host LED 800 on (the lamp follows)", BS_AUTOCHECKBOX | WS_TABSTOP, x + 6,
         y += kRow, 370, kRow - 4, kLed800);
     Add(L"BUTTON", L"Host jog switch on (LED 83)", BS_AUTOCHECKBOX | WS_TABSTOP, x + 6, y += kRow,
         370, kRow - 4, kLed83);
