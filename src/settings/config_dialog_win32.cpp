@@ -24,8 +24,8 @@ constexpr const char* kNotAnInteger = "Please enter an integer.";
 constexpr UINT_PTR kLinkTimer = 1;
 constexpr UINT kLinkRefreshMs = 250;
 
-const char* LinkText() {
-    return PendantLinked() ? "Pendant connected" : "Pendant not found";
+const char* LinkText(bool linked) {
+    return linked ? "Pendant connected" : "Pendant not found";
 }
 
 struct DialogFailure : std::exception {
@@ -190,10 +190,10 @@ class propertiesdlg {
 
     // Only a change is written, so that the line does not flicker.
     void ShowLink() {
-        const char* text = LinkText();
-        char shown[32] = {};
-        GetDlgItemTextA(dialog_, IDC_LINK_STATE, shown, sizeof shown);
-        if (lstrcmpA(shown, text) != 0) SetDlgItemTextA(dialog_, IDC_LINK_STATE, text);
+        const int linked = PendantLinked() ? 1 : 0;
+        if (linked == shownLink_) return;
+        shownLink_ = linked;
+        SetDlgItemTextA(dialog_, IDC_LINK_STATE, LinkText(linked != 0));
     }
 
     // The message, then the focus and the whole text selected in the edit
@@ -209,6 +209,7 @@ class propertiesdlg {
     Settings& settings_;
     HWND dialog_ = nullptr;
     bool failed_ = false;
+    int shownLink_ = -1;  // what the link line shows: -1 nothing yet, 0 not found, 1 connected
 };
 
 }  // namespace
