@@ -141,6 +141,8 @@ foreach(f profile msxml_document file_replace ansi_text)
 endforeach()
 # The store's failures are noted through the plug-in's boundary helper.
 list(APPEND HK4_WIN_TESTS ${PROJECT_SOURCE_DIR}/src/plugin/boundary_win32.cpp)
+# The host the pendant check window plays: its machine, tested on its own.
+list(APPEND HK4_WIN_TESTS ${PROJECT_SOURCE_DIR}/tools/pendantcheck/check_host.cpp)
 # The Win32 HID port is tested on its own against the system's files and events.
 list(APPEND HK4_WIN_TESTS ${PROJECT_SOURCE_DIR}/src/device/hid_port_win32.cpp)
 add_executable(hk4_win_tests ${HK4_WIN_TESTS})
