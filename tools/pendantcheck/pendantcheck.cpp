@@ -266,9 +266,10 @@ void CheckWindow::Cycle() {
 }
 
 void CheckWindow::Show(int id, const std::wstring& text) {
-    std::wstring& shown = shown_[id];
-    if (shown == text && !text.empty()) return;
-    shown = text;
+    // Only a change is written, so that nothing flickers.
+    const auto it = shown_.find(id);
+    if (it != shown_.end() && it->second == text) return;
+    shown_[id] = text;
     SetDlgItemTextW(hwnd_, id, text.c_str());
 }
 
