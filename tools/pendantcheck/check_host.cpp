@@ -109,7 +109,6 @@ double CheckHost::StepSize() const {
 
 void CheckHost::SetStepSize(double size) {
     view_.write(hk4::fields::StepSize, size);
-    ++serial_;
 }
 
 int32_t CheckHost::FullRate() const {
@@ -119,7 +118,6 @@ int32_t CheckHost::FullRate() const {
 void CheckHost::SetFullRate(int32_t unitsPerMinute) {
     for (int a = 0; a < hk4::AxisField<int32_t>::kAxes; ++a)
         view_.write(hk4::fields::AxisFullRate.at(a), unitsPerMinute);
-    ++serial_;
 }
 
 double CheckHost::Dro(int32_t number) const {
@@ -129,7 +127,6 @@ double CheckHost::Dro(int32_t number) const {
 
 void CheckHost::SetDro(int32_t number, double value) {
     dros_[number] = value;
-    ++serial_;
 }
 
 bool CheckHost::Led(int32_t number) const {
@@ -139,7 +136,6 @@ bool CheckHost::Led(int32_t number) const {
 
 void CheckHost::SetLed(int32_t number, bool on) {
     leds_[number] = on;
-    ++serial_;
 }
 
 std::string CheckHost::StatusText() const {
@@ -151,7 +147,6 @@ std::string CheckHost::StatusText() const {
 }
 
 void CheckHost::Note(const std::wstring& text, const std::string& key) {
-    ++serial_;
     if (!actions_.empty()) {
         Action& newest = actions_.front();
         if (!key.empty() && newest.key == key) {
@@ -185,7 +180,6 @@ void CheckHost::OnDoButton(int32_t code) {
 void CheckHost::OnSetDro(int32_t number, double value) {
     const double before = Dro(number);
     dros_[number] = value;
-    ++serial_;
     if (value == before) return;
     if (number == kJogRateDro)
         Note(L"Jog rate " + Percent(value), "dro3");
@@ -209,7 +203,6 @@ void CheckHost::OnCode(const char* line) {
     } else {
         Note(L"Host command " + Widen(text));
     }
-    ++serial_;
 }
 
 // An incremental move: "F100 X 0.0100", "X 0.0100" or "X0.0071 Y-0.0071 ".
@@ -284,7 +277,6 @@ void CheckHost::Advance(double ms) {
     if (!jog_.running) return;
     const double distance = static_cast<double>(jog_.velocity) * ms / 60000.0;
     position[jog_.axis] += jog_.direction ? -distance : distance;
-    ++serial_;
 }
 
 }  // namespace pendantcheck

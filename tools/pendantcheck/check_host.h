@@ -76,8 +76,6 @@ class CheckHost {
     };
     const std::deque<Action>& actions() const { return actions_; }
     void Note(const std::wstring& text, const std::string& key = std::string());
-    // Changes each time the shown state may have changed.
-    unsigned serial() const { return serial_; }
 
     // Callbacks of the plug-in, reached through the one instance.
     void OnDoButton(int32_t code);
@@ -101,7 +99,6 @@ class CheckHost {
     std::map<int32_t, bool> leds_;
     Jog jog_;
     std::deque<Action> actions_;
-    unsigned serial_ = 0;
 };
 
 // "X" .. "B" for 0..4.

@@ -113,7 +113,6 @@ class CheckWindow {
     std::wstring pluginLine_;
     std::map<int, std::wstring> shown_;
     LARGE_INTEGER frequency_{}, lastCycle_{};
-    unsigned shownSerial_ = ~0u;
 };
 
 HWND CheckWindow::Add(const wchar_t* cls, const wchar_t* text, DWORD style, int x, int y, int w,
@@ -306,8 +305,8 @@ void CheckWindow::Refresh() {
     ShowCheck(kLed83, host_->Led(kJogSwitchLed));
     Show(kPlugin, pluginLine_);
 
-    if (host_->serial() == shownSerial_) return;
-    shownSerial_ = host_->serial();
+    // The plug-in writes the message line and the jog record straight into
+    // the host's memory, without a callback: everything is looked at anew.
     const int position[] = {kPositionX, kPositionY, kPositionZ, kPositionA, kPositionB};
     for (int a = 0; a < kAxes; ++a) Show(position[a], Number(L"%.4f", host_->position[a]));
     const Jog& jog = host_->jog();
