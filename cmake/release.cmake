@@ -6,7 +6,7 @@
 # - unused functions and data are dropped by the linker;
 # - no build time or build path is left in the output.
 
-set(HK4_RELEASE_TARGETS HalvexK4 hostsim)
+set(HK4_RELEASE_TARGETS HalvexK4 hostsim pendantcheck)
 
 # widl writes the time of day into the type library the DLL embeds.
 find_package(Python3 REQUIRED COMPONENTS Interpreter)

@@ -70,6 +70,28 @@ target_include_directories(hostsim PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_S
 target_link_libraries(hostsim PRIVATE hk4_core ${HK4_SYSTEM_LIBS})
 target_link_options(hostsim PRIVATE ${HK4_STATIC_RUNTIME})
 
+# The pendant check window that ships beside the plug-in: a 32-bit GUI
+# program for Windows XP SP3 and later, system DLLs only. It plays the host
+# with the simulator's host-side parts and reads the pendant through the
+# plug-in's own Win32 HID port; like the DLL it links the C++ runtime on
+# Win32 threads (see above), so that it starts on Windows XP.
+add_executable(pendantcheck WIN32
+  ${PROJECT_SOURCE_DIR}/tools/pendantcheck/pendantcheck.cpp
+  ${PROJECT_SOURCE_DIR}/tools/pendantcheck/check_host.cpp
+  ${PROJECT_SOURCE_DIR}/tools/pendantcheck/pendant_view.cpp
+  ${PROJECT_SOURCE_DIR}/tools/hostsim/plugin_api.cpp
+  ${PROJECT_SOURCE_DIR}/tools/hostsim/host_string_manager.cpp
+  ${PROJECT_SOURCE_DIR}/src/device/hid_port_win32.cpp)
+set_target_properties(pendantcheck PROPERTIES OUTPUT_NAME PendantCheck)
+target_include_directories(pendantcheck PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tools
+                           ${CMAKE_CURRENT_BINARY_DIR}/generated)
+target_link_libraries(pendantcheck PRIVATE hk4_core ${HK4_SYSTEM_LIBS})
+target_link_options(pendantcheck PRIVATE ${HK4_STATIC_RUNTIME} -no-pthread -L${HK4_WIN32_THREADS_RUNTIME})
+# What a test reads of the window: its controls' texts, from another process.
+add_executable(checkprobe ${PROJECT_SOURCE_DIR}/tools/pendantcheck/checkprobe.cpp)
+target_include_directories(checkprobe PRIVATE ${PROJECT_SOURCE_DIR}/tools)
+target_link_options(checkprobe PRIVATE ${HK4_STATIC_RUNTIME})
+
 # GoogleTest from the sources Debian's googletest package installs.
 set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
@@ -95,10 +117,16 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
            COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/tests/static/check_imports.py
                    --objdump ${HK4_MINGW_PREFIX}-objdump
                    --allow ${PROJECT_SOURCE_DIR}/tests/static/imports-win32.txt $<TARGET_FILE:HalvexK4>)
+  # So does the pendant check window that ships beside it.
+  add_test(NAME import_check_pendantcheck_win32
+           COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/tests/static/check_imports.py
+                   --objdump ${HK4_MINGW_PREFIX}-objdump
+                   --allow ${PROJECT_SOURCE_DIR}/tests/static/imports-pendantcheck-win32.txt
+                   $<TARGET_FILE:pendantcheck>)
   add_test(NAME import_check_self_test
            COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/tests/static/check_imports_test.py)
-  set_tests_properties(static_checks_win32 import_check_win32 import_check_self_test
-                       PROPERTIES LABELS static)
+  set_tests_properties(static_checks_win32 import_check_win32 import_check_pendantcheck_win32
+                       import_check_self_test PROPERTIES LABELS static)
 endif()
 
 file(GLOB HK4_WIN_TESTS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/win/*.cpp)
@@ -113,6 +141,8 @@ foreach(f profile msxml_document file_replace ansi_text)
 endforeach()
 # The store's failures are noted through the plug-in's boundary helper.
 list(APPEND HK4_WIN_TESTS ${PROJECT_SOURCE_DIR}/src/plugin/boundary_win32.cpp)
+# The host the pendant check window plays: its machine, tested on its own.
+list(APPEND HK4_WIN_TESTS ${PROJECT_SOURCE_DIR}/tools/pendantcheck/check_host.cpp)
 # The Win32 HID port is tested on its own against the system's files and events.
 list(APPEND HK4_WIN_TESTS ${PROJECT_SOURCE_DIR}/src/device/hid_port_win32.cpp)
 add_executable(hk4_win_tests ${HK4_WIN_TESTS})

@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Builds the release twice from the same sources, in two scratch folders at
-# paths of different lengths, and checks that the plug-in, the simulator,
-# their symbols files, both zips and SHA256SUMS come out byte for byte the
-# same. The sources are the working tree's files that git tracks or would
-# track; the zips are dated at the last commit. Only the release targets are
-# built. Prints one line per file and a summary; exits non-zero on a
-# difference.
+# paths of different lengths, and checks that the plug-in, the pendant check
+# window, the simulator, their symbols files, both zips and SHA256SUMS come
+# out byte for byte the same. The sources are the working tree's files that
+# git tracks or would track; the zips are dated at the last commit. Only the
+# release targets are built. Prints one line per file and a summary; exits
+# non-zero on a difference.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
@@ -20,13 +20,13 @@ for copy in "${copies[@]}"; do
         tar --null --ignore-failed-read -T - -cf - 2>/dev/null | tar -xf - -C "$copy"
     echo "building the release in $copy"
     (cd "$copy" && cmake --preset win32 >/dev/null &&
-        cmake --build --preset win32 --target HalvexK4 hostsim >"$copy.log" 2>&1 &&
+        cmake --build --preset win32 --target HalvexK4 hostsim pendantcheck >"$copy.log" 2>&1 &&
         bash scripts/package.sh >/dev/null) || { cat "$copy.log" 2>/dev/null; exit 1; }
 done
 
 version=$(sed -n 's/^#define HK4_VERSION_TEXT "\(.*\)"$/\1/p' "${copies[0]}/build/win32/generated/hk4_version.h")
-files=(build/win32/HalvexK4.dll build/win32/hostsim.exe
-       build/win32/HalvexK4.dll.debug build/win32/hostsim.exe.debug
+files=(build/win32/HalvexK4.dll build/win32/hostsim.exe build/win32/PendantCheck.exe
+       build/win32/HalvexK4.dll.debug build/win32/hostsim.exe.debug build/win32/PendantCheck.exe.debug
        "dist/HalvexK4-$version.zip" "dist/HalvexK4-$version-symbols.zip" dist/SHA256SUMS)
 differ=0
 for f in "${files[@]}"; do

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Packs the release for users from the 32-bit build (build/win32):
-#   dist/HalvexK4-<version>.zip          the plug-in, the simulator
+#   dist/HalvexK4-<version>.zip          the plug-in, the pendant check window
+#                                        PendantCheck-<version>.exe, the simulator
 #                                        hostsim-<version>.exe, the install note
 #                                        INSTALL-<version>.txt and SHA256SUMS of them
 #   dist/HalvexK4-<version>-symbols.zip  the debug information the binaries link to
@@ -22,13 +23,15 @@ rm -rf "build/package" && mkdir -p "build/package/$name" "build/package/$symbols
 
 stage=build/package/$name
 cp "$build/HalvexK4.dll" "$stage/HalvexK4.dll"
+cp "$build/PendantCheck.exe" "$stage/PendantCheck-$version.exe"
 cp "$build/hostsim.exe" "$stage/hostsim-$version.exe"
 sed "s/@VERSION@/$version/g" docs/INSTALL.txt | sed 's/$/\r/' >"$stage/INSTALL-$version.txt"
-shipped=(HalvexK4.dll "hostsim-$version.exe" "INSTALL-$version.txt")
+shipped=(HalvexK4.dll "PendantCheck-$version.exe" "hostsim-$version.exe" "INSTALL-$version.txt")
 (cd "$stage" && sha256sum "${shipped[@]}" >SHA256SUMS)
 
 # The debug files keep the names the binaries' links give.
-cp "$build/HalvexK4.dll.debug" "$build/hostsim.exe.debug" "build/package/$symbols/"
+cp "$build/HalvexK4.dll.debug" "$build/PendantCheck.exe.debug" "$build/hostsim.exe.debug" \
+    "build/package/$symbols/"
 
 pack() {  # pack ZIP FOLDER FILE... (the files inside build/package/FOLDER, in this order)
     local zip=$1 folder=$2
@@ -39,7 +42,7 @@ pack() {  # pack ZIP FOLDER FILE... (the files inside build/package/FOLDER, in t
     (cd build/package && zip -q -X -D "../../dist/$zip" "${@/#/$folder/}")
 }
 pack "$name.zip" "$name" "${shipped[@]}" SHA256SUMS
-pack "$symbols.zip" "$symbols" HalvexK4.dll.debug hostsim.exe.debug
+pack "$symbols.zip" "$symbols" HalvexK4.dll.debug PendantCheck.exe.debug hostsim.exe.debug
 (cd dist && sha256sum "$name.zip" "$symbols.zip" >SHA256SUMS)
 
 echo "release: dist/$name.zip"

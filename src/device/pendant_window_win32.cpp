@@ -187,6 +187,10 @@ void FindPendantOnWindow() {
     if (g_window && g_window->link) g_window->link->FindPendant();
 }
 
+bool PendantLinked() {
+    return g_window && g_window->link && g_window->link->DevicePresent;
+}
+
 void DestroyPendantWindow() {
     // Forgotten before it is torn down, so that a second call, or a message
     // that arrives meanwhile, finds no window.

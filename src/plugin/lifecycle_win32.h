@@ -13,6 +13,8 @@ namespace hk4 {
 void CreatePendantWindow(HWND parent);
 void FindPendantOnWindow();
 void DestroyPendantWindow();
+// Whether the window has the pendant open now (false without a window).
+bool PendantLinked();
 // The library is unloaded without StopPlug (process detach, under the loader
 // lock): the window is made inert and left for its thread to close; nothing
 // waits, calls the host or destroys a window.

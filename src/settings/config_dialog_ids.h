@@ -16,3 +16,5 @@
 #define IDC_FEED_RATE 4164
 #define IDC_DELAY_STEPS 4165
 #define IDC_DISPLAY_TIME 4166
+// Whether the pendant is linked, kept up to date while the dialog is open.
+#define IDC_LINK_STATE 4170

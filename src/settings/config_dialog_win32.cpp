@@ -19,6 +19,15 @@ namespace {
 
 constexpr const char* kNotAnInteger = "Please enter an integer.";
 
+// The link line follows the pendant being unplugged and plugged in while the
+// dialog is open; a quarter second is soon enough for an eye.
+constexpr UINT_PTR kLinkTimer = 1;
+constexpr UINT kLinkRefreshMs = 250;
+
+const char* LinkText(bool linked) {
+    return linked ? "Pendant connected" : "Pendant not found";
+}
+
 struct DialogFailure : std::exception {
     const char* what() const noexcept override { return "the dialog failed"; }
 };
@@ -127,7 +136,12 @@ class propertiesdlg {
             return self->OnInitDialog();
         }
         auto* self = reinterpret_cast<propertiesdlg*>(GetWindowLongPtrA(dialog, DWLP_USER));
-        if (self == nullptr || message != WM_COMMAND || HIWORD(wParam) != BN_CLICKED) return FALSE;
+        if (self == nullptr) return FALSE;
+        if (message == WM_TIMER && wParam == kLinkTimer) {
+            self->ShowLink();
+            return TRUE;
+        }
+        if (message != WM_COMMAND || HIWORD(wParam) != BN_CLICKED) return FALSE;
         switch (LOWORD(wParam)) {
             case IDOK:
                 self->OnOK();
@@ -153,6 +167,8 @@ class propertiesdlg {
         SetDlgItemTextA(dialog_, IDC_FEED_RATE, fields.feedRate.c_str());
         SetDlgItemTextA(dialog_, IDC_DELAY_STEPS, fields.delaySteps.c_str());
         SetDlgItemTextA(dialog_, IDC_DISPLAY_TIME, fields.displayTime.c_str());
+        ShowLink();
+        SetTimer(dialog_, kLinkTimer, kLinkRefreshMs, nullptr);
         return TRUE;  // the focus goes to the first tab stop, the list
     }
 
@@ -172,6 +188,14 @@ class propertiesdlg {
         EndDialog(dialog_, IDOK);
     }
 
+    // Only a change is written, so that the line does not flicker.
+    void ShowLink() {
+        const int linked = PendantLinked() ? 1 : 0;
+        if (linked == shownLink_) return;
+        shownLink_ = linked;
+        SetDlgItemTextA(dialog_, IDC_LINK_STATE, LinkText(linked != 0));
+    }
+
     // The message, then the focus and the whole text selected in the edit
     // to correct; the dialog stays open.
     void Refuse(int editId) {
@@ -185,6 +209,7 @@ class propertiesdlg {
     Settings& settings_;
     HWND dialog_ = nullptr;
     bool failed_ = false;
+    int shownLink_ = -1;  // what the link line shows: -1 nothing yet, 0 not found, 1 connected
 };
 
 }  // namespace

@@ -138,6 +138,91 @@ class Run:
         self.trace = Lines(self.host.stdout, self.echo_trace)
         self.mark = time.monotonic()
 
+    # The pendant check window: the program that ships, beside the plug-in in
+    # a folder of its own, started there as a double-click would; read and
+    # worked through checkprobe.
+    def start_check(self):
+        import shutil
+        shutil.copy(os.path.join(self.build, self.args.check), os.path.join(self.tmp, "PendantCheck.exe"))
+        shutil.copy(os.path.join(self.build, self.args.dll), os.path.join(self.tmp, "HalvexK4.dll"))
+        self.host = subprocess.Popen([self.wine, "PendantCheck.exe"], cwd=self.tmp,
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.probe = subprocess.Popen([self.wine, os.path.join(self.build, "checkprobe.exe")],
+                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                      stderr=subprocess.STDOUT)
+        self.probe_out = Lines(self.probe.stdout)
+        self.mark = time.monotonic()
+
+    def probe_command(self, line):
+        before = len(self.probe_out.lines)
+        self.probe.stdin.write((line + "\n").encode("utf-8"))
+        self.probe.stdin.flush()
+        ok = self.probe_out.wait_for(lambda ls: any(t == "end" for _, t in ls[before:]),
+                                     time.monotonic() + 20)
+        if not ok:
+            raise Failed("checkprobe %s: no answer" % line)
+        out = []
+        for _, t in self.probe_out.lines[before:]:
+            if t == "end":
+                break
+            out.append(t)
+        return out
+
+    def window_texts(self):
+        texts = {}
+        for t in self.probe_command("show"):
+            name, _, value = t.partition(": ")
+            texts[name] = value
+        return texts
+
+    def shows(self, within_ms, wants, line_no):
+        """Within MS of the mark, every control NAME shows a text matching
+        its PATTERN at once (one reading of the window)."""
+        deadline = self.mark + within_ms / 1000.0
+        while True:
+            texts = self.window_texts()
+            wrong = [(n, p) for n, p in wants if not glob(p).match(texts.get(n, ""))]
+            if not wrong or time.monotonic() > deadline:
+                break
+            time.sleep(0.1)
+        if wrong:
+            raise Failed("line %d: within %d ms the window shows %s" % (line_no, within_ms, "; ".join(
+                "%s %r, not %r" % (n, texts.get(n), p) for n, p in wrong)))
+        self.last_texts = texts
+
+    def number(self, name):
+        return float(self.window_texts()[name].split()[0])
+
+    def dialog_shows(self, within_ms, caption, control, pattern, line_no):
+        deadline = time.monotonic() + within_ms / 1000.0
+        while True:
+            lines = self.probe_command("dialog " + caption)
+            got = [t.partition(": ")[2] for t in lines if t.partition(": ")[0] == control]
+            if got and glob(pattern).match(got[0]):
+                return
+            if time.monotonic() > deadline:
+                raise Failed("line %d: dialog %s control %s shows %s, not %s" %
+                             (line_no, caption, control, got or lines, pattern))
+            time.sleep(0.1)
+
+    def screenshot(self, name, whole=False):
+        """The check window as the screen shows it (or the whole screen),
+        kept as a test output in the build folder (pendant-check-shots/)."""
+        shots = os.path.join(self.build, "pendant-check-shots")
+        os.makedirs(shots, exist_ok=True)
+        rect = [] if whole else [t for t in self.probe_command("rect") if t.startswith("rect ")]
+        out = os.path.join(shots, name + ".png")
+        cmd = ["import", "-window", "root"]
+        if rect:
+            x, y, w, h = rect[0].split()[1:]
+            cmd += ["-crop", "%sx%s+%s+%s" % (w, h, x, y), "+repage"]
+        try:
+            subprocess.run(cmd + [out], check=True, timeout=30,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.STDOUT)
+            self.say("screenshot %s" % out)
+        except (OSError, subprocess.SubprocessError) as e:
+            self.say("no screenshot %s: %s" % (name, e))
+
     def echo_trace(self, text):
         if not (text.startswith("> Update") or text.startswith("~ tick")):
             print("    trace: " + text, flush=True)
@@ -287,6 +372,45 @@ class Run:
             elif cmd == "start-as-user":  # start-as-user RUN_MS
                 self.take_baseline()
                 self.start_as_user(rest)
+            elif cmd == "start-check":
+                self.take_baseline()
+                self.start_check()
+            elif cmd == "shows":  # shows MS NAME PATTERN [NAME PATTERN]...
+                self.shows(int(rest[0]), list(zip(rest[1::2], rest[2::2])), line_no)
+            elif cmd == "press":  # press NAME: a click on the check window's button
+                self.mark = time.monotonic()
+                self.probe_command("press " + rest[0])
+            elif cmd == "enter":  # enter NAME TEXT: typed into the check window's edit
+                self.probe_command("set %s %s" % (rest[0], rest[1]))
+            elif cmd == "remember":  # remember NAME: the number the control shows now
+                self.remembered = self.number(rest[0])
+            elif cmd == "grown":  # grown NAME BY MS: it shows the remembered number + BY
+                want = self.remembered + float(rest[1])
+                self.shows(int(rest[2]), [(rest[0], "%.4f" % want)], line_no)
+            elif cmd == "dialog-shows":  # dialog-shows MS CAPTION ID PATTERN
+                self.dialog_shows(int(rest[0]), rest[1], rest[2], rest[3], line_no)
+            elif cmd == "dialog-close":
+                self.probe_command("dialog-close " + rest[0])
+            elif cmd == "screenshot":  # screenshot NAME [screen]
+                self.screenshot(rest[0], rest[1:] == ["screen"])
+            elif cmd == "ctl-until":  # ctl-until MS PATTERN WORDS: until a line matches
+                deadline = time.monotonic() + int(rest[0]) / 1000.0
+                while True:
+                    out = self.ctl_command(rest[2:])
+                    if any(glob(rest[1]).match(t) for t in out):
+                        break
+                    if time.monotonic() > deadline:
+                        raise Failed("line %d: vpctl %s printed %s, not %s" %
+                                     (line_no, " ".join(rest[2:]), out, rest[1]))
+                    time.sleep(0.05)
+            elif cmd == "close-check":  # close-check MS: closed, ends with 0 within MS
+                self.probe_command("close")
+                try:
+                    rc = self.host.wait(timeout=float(rest[0]) / 1000.0)
+                except subprocess.TimeoutExpired:
+                    raise Failed("line %d: the check window is still running" % line_no)
+                if rc != 0:
+                    raise Failed("line %d: the check window exited with %d" % (line_no, rc))
             elif cmd == "lamp":  # lamp SLOT MS: an output report is written within MS
                 self.expect_lamp(rest[0], int(rest[1]), line_no)
             elif cmd == "outputs-at-most":  # outputs-at-most SLOT N: since the test began
@@ -343,7 +467,8 @@ class Run:
         return 0
 
     def close(self):
-        for p in (getattr(self, "host", None), getattr(self, "ctl", None), getattr(self, "bg", None)):
+        for p in (getattr(self, "host", None), getattr(self, "ctl", None), getattr(self, "bg", None),
+                  getattr(self, "probe", None)):
             if p and p.poll() is None:
                 if p is not self.host:
                     try:
@@ -362,6 +487,7 @@ def main():
     ap.add_argument("--build", required=True)
     ap.add_argument("--hostsim", default="hostsim.exe")
     ap.add_argument("--dll", default="HalvexK4.dll")
+    ap.add_argument("--check", default="PendantCheck.exe")
     ap.add_argument("script")
     args = ap.parse_args()
     run = Run(args, args.script)

@@ -133,6 +133,7 @@ TEST(ConfigDialogResource, TemplateMatchesTheLayoutControlByControl) {
         {kGroup, 0, 29, 139, 240, 27, -1, kButton, ""},
         {kGroup, 0, 29, 168, 240, 27, -1, kButton, ""},
         {kGroup, 0, 30, 196, 240, 27, -1, kButton, ""},
+        {kLabel, 0, 30, 244, 200, 8, IDC_LINK_STATE, kStatic, ""},
     };
     ASSERT_EQ(count, static_cast<int>(want.size()));
     for (const Item& w : want) {

@@ -11,7 +11,12 @@
 #include <vector>
 
 #include "dialog_user.h"
+#include "hostsim/device_hooks.h"
+#include "hostsim/device_model.h"
+#include "hostsim/host_loop.h"
+#include "hostsim/import_patch.h"
 #include "hostsim/plugin_api.h"
+#include "hostsim/sim_host.h"
 #include "settings/config_dialog_ids.h"
 #include "win_test_support.h"
 
@@ -133,6 +138,8 @@ TEST(ConfigDialog, FirstConfigShowsTheDialogDefaultsAndEscStillWritesAllFourKeys
         EXPECT_EQ(Item(dialog, IDC_DELAY_STEPS), "25");
         EXPECT_EQ(Item(dialog, IDC_DISPLAY_TIME), "3");
         EXPECT_EQ(ClippedLabels(dialog), std::vector<std::string>{});
+        // No pendant window, so no pendant: the link line says so.
+        EXPECT_EQ(Item(dialog, IDC_LINK_STATE), "Pendant not found");
         // The focus starts in the first tab stop, the list.
         const HWND focus = user.Focus();
         EXPECT_TRUE(focus == list || GetParent(focus) == list);
@@ -300,6 +307,52 @@ TEST(ConfigDialog, TheActiveWindowOwnsTheDialogAndIsDisabledMeanwhile) {
     });
     EXPECT_TRUE(IsWindowEnabled(frame));
     DestroyWindow(frame);
+}
+
+// The link line in both states, following the pendant while the dialog is
+// open: a virtual pendant (the import table patched), linked by
+// PostInitControl, unplugged while the user looks at the dialog; the
+// plug-in's timer runs in the dialog's modal loop and finds it gone.
+TEST(ConfigDialog, TheLinkLineFollowsThePendantWhileOpen) {
+    ConfiguredPlugin plugin;
+    ASSERT_TRUE(plugin.loaded);
+    hostsim::DeviceModel model(false);
+    hostsim::SetModel(&model);
+    const std::size_t pendant =
+        model.AddDevice("pendant", hostsim::kPendantVid, hostsim::kPendantPid,
+                        "\\\\?\\hid#vid_04d8&pid_fce1#1", true);
+    model.SetPolicy(pendant, hostsim::ReportPolicy::Periodic, 100 * hostsim::kMs);
+    hostsim::ImportPatch patch;
+    patch.Apply(plugin.api.module, hostsim::DeviceRedirects());
+    {
+        hostsim::SimHost host;
+        model.hostWindow = host.parentWindow();
+        host.InstallCallbacks(plugin.api);
+        EXPECT_TRUE(plugin.api.InitControl(host.motion(), host.options(), host.planner(),
+                                           host.parentObject()));
+        plugin.api.PostInitControl();
+        {
+            const hostsim::PendantThread reports(model);
+            RunWithUser(plugin.api.Config, [&](DialogUser& user) {
+                const HWND dialog = user.WaitForDialog(kCaption);
+                ASSERT_NE(dialog, nullptr);
+                EXPECT_TRUE(DialogUser::WaitUntil([&] {
+                    return Item(dialog, IDC_LINK_STATE) == "Pendant connected";
+                })) << Item(dialog, IDC_LINK_STATE);
+                {
+                    std::lock_guard<std::recursive_mutex> g(model.lock);
+                    model.Unplug(pendant, "");
+                }
+                EXPECT_TRUE(DialogUser::WaitUntil([&] {
+                    return Item(dialog, IDC_LINK_STATE) == "Pendant not found";
+                })) << Item(dialog, IDC_LINK_STATE);
+                PressAndExpectClosed(user, dialog, VK_ESCAPE);
+            });
+        }
+        plugin.api.StopPlug();
+    }
+    patch.Restore();
+    hostsim::SetModel(nullptr);
 }
 
 }  // namespace

@@ -20,6 +20,20 @@ bool PluginApi::Load(const std::string& path, std::string& error) {
         error = "cannot load " + path + " (error " + std::to_string(GetLastError()) + ")";
         return false;
     }
+    return ResolveAll(error);
+}
+
+bool PluginApi::Load(const std::wstring& path, std::string& error) {
+    error.clear();
+    module = LoadLibraryW(path.c_str());
+    if (module == nullptr) {
+        error = "cannot load the plug-in (error " + std::to_string(GetLastError()) + ")";
+        return false;
+    }
+    return ResolveAll(error);
+}
+
+bool PluginApi::ResolveAll(std::string& error) {
     std::string missing;
 #define HK4_RESOLVE(name) Resolve(module, #name, name, missing)
     HK4_RESOLVE(SetDoButton);

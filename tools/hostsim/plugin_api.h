@@ -38,7 +38,13 @@ struct PluginApi {
     // Loads the library and resolves every entry point; on failure `error`
     // names what is missing and the library is unloaded again.
     bool Load(const std::string& path, std::string& error);
+    // The same for a path in any characters (a folder's name need not fit
+    // the ANSI code page).
+    bool Load(const std::wstring& path, std::string& error);
     void Unload();
+
+  private:
+    bool ResolveAll(std::string& error);
 };
 
 }  // namespace hostsim

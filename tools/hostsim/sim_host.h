@@ -12,23 +12,11 @@
 #include <vector>
 
 #include "hostsim/host_fields.h"
+#include "hostsim/host_string_manager.h"
 #include "hostsim/plugin_api.h"
 #include "plugin/host.h"
-#include "plugin/host_string.h"
 
 namespace hostsim {
-
-// The host's string allocator: counts what it hands out and takes back.
-class SimStringManager final : public hk4::HostStringManager {
-  public:
-    hk4::HostStringData* Allocate(int capacity, int charSize) override;
-    void Free(hk4::HostStringData* data) override;
-    hk4::HostStringData* Reallocate(hk4::HostStringData* data, int capacity, int charSize) override;
-    hk4::HostStringData* GetNilString() override;
-    hk4::HostStringManager* Clone() override { return this; }
-    int allocations = 0;
-    int frees = 0;
-};
 
 class SimHost {
   public:
