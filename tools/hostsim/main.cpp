@@ -43,7 +43,7 @@ void Usage() {
         "  --profile FILE    the host profile passed to SetProName\n"
         "  --linger-ms N     without a scenario: stay N ms after unloading the plug-in\n"
         "  --field NAME V    without a scenario: the host field NAME holds V (the host starts\n"
-        "                    with StepSize 0.01, AxisFullRate[0..5] 6000 and a jog rate of 50 %)\n"
+        "                    with StepSize 0.01, AxisFullRate[0..5] 6000 and a jog rate of 50 %%)\n"
         "Without --scenario or --bench the host runs in real time, with a virtual pendant\n"
         "whose wheel turns, unless --real-pendant is given.\n");
 }
