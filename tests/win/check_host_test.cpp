@@ -16,9 +16,15 @@ std::wstring Newest(const CheckHost& host) {
     return host.actions().empty() ? L"" : host.actions().front().text;
 }
 
+// The check window's blocks as the plug-in reaches them.
+void View(CheckHost& host, hk4::Host& view) {
+    view.blocks = {host.motion(), host.options(), host.planner(), host.parentObject()};
+}
+
 // A continuous jog as the plug-in starts one: the record, then "DOJOG".
 void StartJog(CheckHost& host, int axis, int direction, int32_t velocity) {
-    const hk4::Host view{{}, {host.motion(), host.options(), host.planner(), host.parentObject()}};
+    hk4::Host view;
+    View(host, view);
     view.write(hk4::fields::JogDirection.at(axis), direction);
     view.write(hk4::fields::JogVelocity.at(axis), velocity);
     view.write(hk4::fields::JogStop.at(axis), uint8_t{0});
@@ -65,7 +71,8 @@ TEST(CheckHost, AJogMovesUntilEndjogOrItsStopFlag) {
 
     // A reversal stops the jog through its record alone.
     StartJog(host, 0, 0, 600);
-    const hk4::Host view{{}, {host.motion(), host.options(), host.planner(), host.parentObject()}};
+    hk4::Host view;
+    View(host, view);
     view.write(hk4::fields::JogStop.at(0), uint8_t{1});
     host.Advance(1000);
     EXPECT_EQ(Newest(host), L"Jog X stops");
