@@ -6,6 +6,7 @@
 namespace hk4 {
 
 void JogEngine::WheelOperation(const PollInput& in, TickShared& shared, PluginState& plugin) {
+    if (EndJogAfterWatchdog(state_, plugin, in)) return;
     EndAbandonedJog(state_, plugin.host, in);
     FollowSelection(state_, in);
     EndJogIfSwitchedOff(state_, plugin.host);
@@ -18,6 +19,9 @@ void JogEngine::WheelOperation(const PollInput& in, TickShared& shared, PluginSt
 }
 
 void JogEngine::LinkLost() {
+    // The "ENDJOG" of the removal settles a stop of the watchdog too.
+    state_.Watchdog->Disarm();
+    state_.Watchdog->TakeStop();
     state_.JoggingAxis = kNoAxis;
     WheelRested(state_);
 }
@@ -45,6 +49,10 @@ void JogEngine::RunWheelFunction(const PollInput& in, TickShared& shared, Plugin
         default:
             break;
     }
+}
+
+void JogEngine::EndJogSent() {
+    state_.Watchdog->TakeStop();
 }
 
 bool JogEngine::DroppedPoll(const Host& host) {

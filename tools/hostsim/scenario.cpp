@@ -137,6 +137,7 @@ class Runner {
     void Inside(const char* callback, const std::string& argument);
     void FinishInsideStop();
     void Unload();
+    void Hold(const Tokens& t);
     void DeviceCommand(std::size_t device, const Tokens& t, std::size_t at, Micros when);
     std::function<void()> DeviceAction(std::size_t device, const Tokens& t, std::size_t at);
     void ExpectBlock(const Tokens& t);
@@ -233,6 +234,7 @@ void Runner::Settle(Micros until) {
         Guard g(model_->lock);
         model_->AdvanceTo(until, true);
     }
+    model_->LetSleepersRun();
     AfterDispatch();
 }
 
@@ -405,7 +407,15 @@ void Runner::Unload() {
     host_->FlushWrites();
     host_->released = true;
     host_->releasedBy = "while the library was unloaded without StopPlug";
-    FreeLibrary(api_.module);
+    const HMODULE module = api_.module;
+    FreeLibrary(module);
+    char path[MAX_PATH];
+    if (GetModuleFileNameA(module, path, MAX_PATH) != 0) {
+        // A thread of the plug-in holds the library: it is not unloaded, and
+        // what the plug-in does from now on is not done after an unload.
+        TheTrace().Line("~ after FreeLibrary: the library is still loaded");
+        host_->released = false;
+    }
     api_ = PluginApi{};
     // Its import slots went with it.
     patch_.Forget();
@@ -424,6 +434,61 @@ void Runner::Unload() {
     if (was)
         TheTrace().Line(Format("~ %s %s once messages were let through", label.c_str(),
                                IsWindow(window) ? "still exists" : "is gone"));
+}
+
+// "hold MS [first-write=MS tolerance=MS]": the host's thread is held for MS
+// milliseconds of real time without letting a message through (a long
+// redraw, a script, a debugger). Only another thread of the plug-in can act
+// meanwhile: its writes into the host's blocks are traced as they are seen,
+// every millisecond, and the time of the first one, from the hold's start,
+// is traced against the expected time and tolerance. In stepped mode the
+// virtual clock moves on with the real one meanwhile, without a tick.
+void Runner::Hold(const Tokens& t) {
+    const Micros span = Millis(Arg(t, 1));
+    const long expected = Integer(Option(t, 2, "first-write", "-1"));
+    const long tolerance = Integer(Option(t, 2, "tolerance", "0"));
+    host_->FlushWrites();
+    const long before = host_->writesSeen;
+    LARGE_INTEGER frequency, start, now;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    auto elapsed = [&] {
+        QueryPerformanceCounter(&now);
+        return static_cast<Micros>((now.QuadPart - start.QuadPart) * 1000000 / frequency.QuadPart);
+    };
+    // Stepped: the virtual clock follows the real one through the hold, and
+    // the plug-in's other threads get their turn as it moves.
+    const Micros virtualStart = model_->Now();
+    auto follow = [&](Micros at) {
+        if (realtime_) return;
+        {
+            Guard g(model_->lock);
+            model_->AdvanceTo(virtualStart + at, true);
+        }
+        model_->LetSleepersRun();
+    };
+    Micros first = -1;
+    for (Micros at = 0; at < span; at = elapsed()) {
+        follow(at);
+        host_->FlushWrites();
+        if (first < 0 && host_->writesSeen != before) first = at;
+        Sleep(1);
+    }
+    follow(span);
+    host_->FlushWrites();
+    if (first < 0 && host_->writesSeen != before) first = span;
+    const long ms = static_cast<long>(span / 1000);
+    if (first < 0) {
+        TheTrace().Line(Format("~ hold %ldms: nothing written", ms));
+    } else {
+        const long at = static_cast<long>(first / 1000);
+        TheTrace().Line(Format("# hold: first write seen at %ldms", at));
+        if (expected >= 0 && at >= expected - tolerance && at <= expected + tolerance)
+            TheTrace().Line(
+                Format("~ hold %ldms: first write at %ld+-%ldms", ms, expected, tolerance));
+        else
+            TheTrace().Line(Format("~ hold %ldms: first write at %ldms", ms, at));
+    }
 }
 
 void Runner::FinishInsideStop() {
@@ -945,7 +1010,7 @@ void Runner::Execute(const Tokens& t) {
         static const char* const kReserved[] = {
             "device", "at",          "tick",    "update", "run",    "wait", "expect",
             "start",  "stop",        "call",    "check",  "repeat", "soak", "counters",
-            "inside", "allocations", "profile", "sweep",  "unload"};
+            "inside", "allocations", "profile", "sweep",  "unload", "hold"};
         for (const char* r : kReserved)
             if (name == r) throw BadLine{"a device cannot be called " + name};
         const uint16_t vid = static_cast<uint16_t>(Integer(Option(t, 2, "vid", "0x04D8"), 16));
@@ -1018,6 +1083,8 @@ void Runner::Execute(const Tokens& t) {
         Sweep(t);
     } else if (cmd == "unload") {
         Unload();
+    } else if (cmd == "hold") {
+        Hold(t);
     } else if (cmd == "inside") {
         if (t.size() < 4) throw BadLine{"inside CALLBACK ARGUMENT ACTION..."};
         inside_.push_back(InsideAction{t[1], t[2], Tokens(t.begin() + 3, t.end())});
