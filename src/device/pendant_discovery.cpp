@@ -178,6 +178,8 @@ bool PendantWindow::OnDeviceChange(uint32_t eventType, const DeviceBroadcast* da
     } else {
         return true;
     }
+    // A tick running now read the pendant as it was before this change.
+    plugin_.host.WorldChanged();
     deferred_.Push(change);
     // Inside a tick, or while earlier changes are acted on, the change waits
     // its turn; a removal stops the jog at once all the same.
@@ -191,9 +193,8 @@ bool PendantWindow::OnDeviceChange(uint32_t eventType, const DeviceBroadcast* da
 void PendantWindow::StopJogRecord() {
     if (!DevicePresent) return;
     const int32_t jogging = input.Jog().JoggingAxis;
-    if (jogging != kNoAxis && jogging != input.AxisIndex())
-        plugin_.host.write(fields::JogStop.at(jogging), uint8_t{1});
-    plugin_.host.write(fields::JogStop.at(input.AxisIndex()), uint8_t{1});
+    if (jogging != kNoAxis && jogging != input.AxisIndex()) plugin_.host.StopJog(jogging);
+    plugin_.host.StopJog(input.AxisIndex());
     endJogOwed_ = true;
 }
 
@@ -240,8 +241,9 @@ void PendantWindow::OnRemoval() {
 }
 
 void PendantWindow::EndJogWithLink() {
+    plugin_.host.WorldChanged();
     endJogOwed_ = false;  // this "ENDJOG" is the one owed
-    plugin_.host.write(fields::JogStop.at(input.AxisIndex()), uint8_t{1});
+    plugin_.host.StopJog(input.AxisIndex());
     plugin_.host.Code("ENDJOG");
     input.LinkLost();
 }

@@ -178,7 +178,7 @@ void CreatePendantWindow(HWND parent) {
     }
     try {
         window->port = std::make_unique<Win32HidPort>(window->hwnd);
-        window->watchdog = std::make_unique<Win32JogWatchdog>();
+        window->watchdog = std::make_unique<Win32JogWatchdog>(Plugin().host);
         window->link =
             std::make_unique<PendantWindow>(*window->port, Plugin(), window->watchdog.get());
     } catch (...) {

@@ -36,6 +36,7 @@ void PendantWindow::OnTimer(uintptr_t /*timerId*/) {
     try {
         {
             TickScope scope(inTick_);
+            const TickWorld world(plugin_.host);
             RunTick();
         }
         ApplyDeferredChanges();
@@ -48,7 +49,10 @@ void PendantWindow::OnTimer(uintptr_t /*timerId*/) {
     }
 }
 
+// The running tick read the pendant before this one was due: what it read
+// is out of date, and it acts on it no further.
 void PendantWindow::DroppedTick() {
+    plugin_.host.WorldChanged();
     if (DevicePresent && input.DroppedPoll(plugin_.host)) endJogOwed_ = true;
 }
 
@@ -59,6 +63,7 @@ void PendantWindow::SendOwedEndJog() {
 }
 
 void PendantWindow::Dismiss() {
+    plugin_.host.WorldChanged();
     StopTimer();
     const bool owed = std::exchange(endJogOwed_, false);
     if (input.Jog().JoggingAxis != kNoAxis) {
@@ -91,6 +96,9 @@ void PendantWindow::RunTick() {
     ReadNewestReport();
     if (std::exchange(readGone_, false)) return;
     input.DecodeReport(InputReport, shared, plugin_, TakeArrival());
+    // The world changed inside the decoding (the pendant went, a stop): the
+    // next tick writes the lamp from what is true then.
+    if (plugin_.host.Stale()) return;
     BuildOutputReport();
     WriteOutputReport();
 }

@@ -35,12 +35,22 @@ void InputInterpreter::DecodeReport(const uint8_t (&report)[kInputReportSize], T
     DecodeCopy_[0] = LoadLittleEndian32(report);
     DecodeCopy_[1] = LoadLittleEndian32(report + 4);
 
+    // Each step below makes at most one host call. Once the world changed
+    // under this tick (Host::Stale: the pendant went, a stop came while a
+    // host call ran) the report is out of date: the selectors wait for the
+    // next report, the wheel's motion is dropped and the wheel does nothing.
     const Host& host = plugin.host;
     Button(host, arrival.press);
-    jogInhibit_ = (DecodeCopy_[0] & kInhibitBit) != 0 ? 1 : 0;
-    FunctionSelector(host);
-    AxisSelector(host);
+    if (!host.Stale()) {
+        jogInhibit_ = (DecodeCopy_[0] & kInhibitBit) != 0 ? 1 : 0;
+        FunctionSelector(host);
+    }
+    if (!host.Stale()) AxisSelector(host);
     Wheel(arrival);
+    if (host.Stale()) {
+        wheelSteps_ = 0;
+        return;
+    }
 
     PollInput in;
     in.WheelMode = wheelMode_;

@@ -1,6 +1,8 @@
 // Modes 4 to 6: the wheel scales a host DRO by half a percent per step within
 // fixed bounds. Mode 4 changes the jog rate and shows the host's TAB screen
 // while it does.
+#include <cmath>
+
 #include "input/host_codes.h"
 #include "input/jog_modes.h"
 
@@ -21,10 +23,12 @@ constexpr DroRange kDro74Range{kDro74, 250.0, 1.0};
 constexpr double kFactorPerStep = 0.005;  // linear in the steps, not compounded
 
 // Values the host holds outside the range are not forced into it: a value at
-// or above the upper bound is not raised, one at or below 0.0 is not lowered.
+// or above the upper bound is not raised, one at or below 0.0 is not lowered,
+// and one that is not a finite number is left as it is.
 void AdjustDro(const Host& host, const DroRange& range, int32_t direction, int32_t steps) {
     if (steps == 0) return;
     double v = host.GetDRO(range.dro);
+    if (!std::isfinite(v)) return;
     if (direction == 0) {
         if (!(v < range.upper)) return;
         v = (static_cast<double>(steps) * kFactorPerStep + 1.0) * v;

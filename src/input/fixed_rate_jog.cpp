@@ -68,7 +68,8 @@ void FixedRateJog(JogState& state, const PollInput& in, TickShared& shared, Plug
     for (int32_t slot : state.RestRing) recentSteps += slot;
     if (recentSteps == 0) {
         host.DoButton(kButtonAxisBase + in.AxisIndex);
-        EndJog(state, host, in.AxisIndex);
+        // Only a jog of ours is ended (see DriveContinuousJog).
+        if (state.JoggingAxis == in.AxisIndex) EndJog(state, host, in.AxisIndex);
         return;
     }
     if (!HostMotionIdle(host)) return;

@@ -6,16 +6,21 @@
 namespace hk4 {
 
 void JogEngine::WheelOperation(const PollInput& in, TickShared& shared, PluginState& plugin) {
+    const Host& host = plugin.host;
     if (EndJogAfterWatchdog(state_, plugin, in)) return;
-    EndAbandonedJog(state_, plugin.host, in);
+    EndAbandonedJog(state_, host, in);
     FollowSelection(state_, in);
-    EndJogIfSwitchedOff(state_, plugin.host);
+    EndJogIfSwitchedOff(state_, host);
+    // The host forbids jogging while its motion is busy: a jog the wheel
+    // started ends, as for the inhibit switch, rather than run on at a
+    // velocity and direction the wheel no longer asks for.
+    const bool busy = host.read(fields::MotionBusy) != 0;
+    if (busy) EndRunningJog(host);
     CountQuietPoll(state_, in);
-    if (!WheelLocked(in) && plugin.host.read(fields::MotionBusy) == 0)
-        RunWheelFunction(in, shared, plugin);
+    if (!WheelLocked(in) && !busy && !host.Stale()) RunWheelFunction(in, shared, plugin);
     // Whatever the function did or skipped, a jog the wheel started ends
     // once the wheel has rested.
-    EndJogAfterRest(state_, plugin.host);
+    EndJogAfterRest(state_, host);
 }
 
 void JogEngine::LinkLost() {

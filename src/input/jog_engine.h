@@ -11,8 +11,9 @@ class JogEngine {
   public:
     // Called on every poll, also with 0 steps. The wheel function does not
     // run while the inhibit switch is set, the axis selector is at OFF or the
-    // host's motion is busy; a continuous jog the wheel started ends all the
-    // same once the wheel has rested (the deadman).
+    // host's motion is busy (a continuous jog the wheel started then ends at
+    // once); a continuous jog the wheel started ends all the same once the
+    // wheel has rested (the deadman).
     void WheelOperation(const PollInput& in, TickShared& shared, PluginState& plugin);
 
     // The pendant's removal ended the host's jog: it no longer counts as

@@ -17,6 +17,8 @@ int32_t JogVelocityWithin(double velocity, int32_t fullRate) {
 }
 
 void StartJog(JogState& state, const Host& host, const PollInput& in, int32_t velocity) {
+    // A tick whose world changed under it starts no jog (see Host::Stale).
+    if (host.Stale()) return;
     const int32_t axis = in.AxisIndex;
     host.write(fields::JogDirection.at(axis), in.Direction);
     host.write(fields::JogVelocity.at(axis), velocity);
@@ -30,6 +32,7 @@ void StartJog(JogState& state, const Host& host, const PollInput& in, int32_t ve
     }
     state.JoggingAxis = axis;
     state.JoggingMode = in.WheelMode;
+    state.EndJogOwed = false;
     host.Code("DOJOG");
 }
 
@@ -38,12 +41,13 @@ void DriveContinuousJog(JogState& state, const Host& host, const PollInput& in, 
         JogVelocityWithin(velocity, host.read(fields::AxisFullRate.at(in.AxisIndex)));
     if (state.SpeedCopy != 0 && bounded > 0)
         StartJog(state, host, in, bounded);
-    else
-        EndJog(state, host, in.AxisIndex);
+    else if (state.JoggingAxis == in.AxisIndex || state.EndJogOwed)
+        EndJog(state, host, in.AxisIndex);  // only a jog of ours
     state.LastDirection = in.Direction;
 }
 
 void EndJog(JogState& state, const Host& host, int32_t axis) {
+    state.EndJogOwed = false;
     StopJogFlag(state, host, axis);
     // This "ENDJOG" is also the one a stop of the watchdog owed.
     state.Watchdog->TakeStop();
@@ -51,7 +55,7 @@ void EndJog(JogState& state, const Host& host, int32_t axis) {
 }
 
 void StopJogFlag(JogState& state, const Host& host, int32_t axis) {
-    host.write(fields::JogStop.at(axis), uint8_t{1});
+    host.StopJog(axis);
     if (state.JoggingAxis != axis) return;
     state.JoggingAxis = kNoAxis;
     state.Watchdog->Disarm();
@@ -66,6 +70,7 @@ bool EndJogAfterWatchdog(JogState& state, PluginState& plugin, const PollInput& 
     // The jog was stopped through its record while no tick ran; what the
     // report of this tick holds gathered over that time and starts nothing.
     state.JoggingAxis = kNoAxis;
+    state.EndJogOwed = false;
     FollowSelection(state, in);
     WheelRested(state);
     // The wheel has not been active for longer than the host's cycles would

@@ -28,8 +28,8 @@ void StartJog(JogState& state, const Host& host, const PollInput& in, int32_t ve
 
 // The last step of both continuous jogs: with a non-zero speed byte the axis
 // runs at `velocity` (kept within its full rate), with a zero one, or with
-// no sound velocity, its jog ends; the direction is then the one last acted
-// on.
+// no sound velocity, a jog of ours on it ends (a jog the host started by
+// other means is left alone); the direction is then the one last acted on.
 void DriveContinuousJog(JogState& state, const Host& host, const PollInput& in, double velocity);
 
 // Sets the axis's stop flag and sends "ENDJOG".

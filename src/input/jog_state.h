@@ -70,6 +70,9 @@ struct JogState {
     // stopped, or kNoAxis, and the wheel function that started it.
     int32_t JoggingAxis = kNoAxis;
     int32_t JoggingMode = 0;
+    // The speed-following jog stopped ours on a reversal without its
+    // "ENDJOG"; the wheel's rest sends it.
+    bool EndJogOwed = false;
     // The axis and function the rings, the delay count and the speed
     // history were made on: another selection starts them afresh.
     int32_t SelectedAxis = kNoAxis;

@@ -47,7 +47,7 @@ bool JogWatch::StopIfDue(uint32_t now) {
     if (!armed_ || Remaining(now) != 0) return false;
     Host stopper;  // only the blocks: it can call nothing of the host
     stopper.blocks.motion = motion_;
-    stopper.write(fields::JogStop.at(axis_), uint8_t{1});
+    stopper.StopJog(axis_);
     armed_ = false;
     stopped_ = true;
     return true;

@@ -23,6 +23,7 @@ struct Win32JogWatchdog::Shared {
     UniqueEvent wake;   // auto-reset: the watch was armed, or quit
     UniqueEvent thread;
     HMODULE pinned = nullptr;
+    Host* world = nullptr;
 
     Shared() { InitializeCriticalSection(&lock); }
     ~Shared() { DeleteCriticalSection(&lock); }
@@ -52,7 +53,7 @@ void Serve(Shared& s) {
             const Locked locked(s);
             if (s.quit) return;
             const uint32_t now = GetTickCount();
-            s.watch.StopIfDue(now);
+            if (s.watch.StopIfDue(now)) s.world->WorldChanged();
             const uint32_t remaining = s.watch.Remaining(now);
             if (remaining != JogWatch::kNever) wait = remaining;
         }
@@ -88,7 +89,8 @@ void StartThread(Shared& s) {
 
 }  // namespace
 
-Win32JogWatchdog::Win32JogWatchdog() : shared_(new Shared) {
+Win32JogWatchdog::Win32JogWatchdog(Host& world) : shared_(new Shared) {
+    shared_->world = &world;
     // Not CreateEventA: nothing here is a device's event.
     shared_->wake.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
 }

@@ -10,7 +10,9 @@ namespace hk4 {
 
 class Win32JogWatchdog final : public JogWatchdog {
   public:
-    Win32JogWatchdog();
+    // A stop tells `world` (Host::WorldChanged) that a tick running then acts
+    // on a world that is gone.
+    explicit Win32JogWatchdog(Host& world);
     // Ends the thread and waits for it (never under the loader lock: the
     // window that owns this goes in StopPlug or InitControl).
     ~Win32JogWatchdog() override;

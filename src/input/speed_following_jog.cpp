@@ -47,12 +47,18 @@ void SpeedFollowingJog(JogState& state, const PollInput& in, PluginState& plugin
     int32_t recentSteps = 0;
     for (int32_t slot : state.SpeedRing) recentSteps += slot;
     if (recentSteps == 0) {  // no wheel step in the last four polls
-        EndJog(state, host, in.AxisIndex);
+        // Only a jog of ours is ended: a resting wheel whose speed byte stays
+        // above 0 must not end, poll after poll, a jog the host started from
+        // its keyboard or screen.
+        if (state.JoggingAxis == in.AxisIndex || state.EndJogOwed)
+            EndJog(state, host, in.AxisIndex);
         return;
     }
 
     if (in.Direction != state.LastDirection) {
-        // Stop at once and let the host settle; no "ENDJOG" on this path.
+        // Stop at once and let the host settle; no "ENDJOG" on this path
+        // (it goes out when the wheel rests, unless a jog starts again).
+        if (state.JoggingAxis == in.AxisIndex) state.EndJogOwed = true;
         StopJogFlag(state, host, in.AxisIndex);
         ClearHistory(state);
         counters.ReverseSettle = 0;
@@ -60,22 +66,30 @@ void SpeedFollowingJog(JogState& state, const PollInput& in, PluginState& plugin
         return;
     }
     if (counters.ReverseSettle < kReverseSettleCycles) return;
-    if (!HostMotionIdle(host)) return;
 
-    for (int i = 0; i + 1 < kSpeedHistorySize; ++i)
-        state.SpeedHistory[i] = state.SpeedHistory[i + 1];
-    state.SpeedHistory[kSpeedHistorySize - 1] = static_cast<double>(state.SpeedCopy);
+    double history[kSpeedHistorySize];
+    for (int i = 0; i + 1 < kSpeedHistorySize; ++i) history[i] = state.SpeedHistory[i + 1];
+    history[kSpeedHistorySize - 1] = static_cast<double>(state.SpeedCopy);
 
     double weighted = 0.0;
-    for (int i = 0; i < kSpeedHistorySize; ++i)
-        weighted += state.SpeedHistory[i] * kSpeedWeights[i];
-    state.WeightedSpeed = weighted;
+    for (int i = 0; i < kSpeedHistorySize; ++i) weighted += history[i] * kSpeedWeights[i];
     double fraction = weighted / 235.0 * 3.0 / static_cast<double>(divisor);
     if (fraction > 1.0) fraction = 1.0;
-    state.SpeedFraction = fraction;
+    const int32_t fullRate = host.read(fields::AxisFullRate.at(in.AxisIndex));
+    const double velocity = static_cast<double>(fullRate) * fraction;
 
-    const double velocity =
-        static_cast<double>(host.read(fields::AxisFullRate.at(in.AxisIndex))) * fraction;
+    if (!HostMotionIdle(host)) {
+        // The host takes no new velocity while its motion counters disagree:
+        // a jog of ours that the wheel has slowed below ends rather than run
+        // on faster than the wheel asks.
+        if (state.JoggingAxis == in.AxisIndex &&
+            JogVelocityWithin(velocity, fullRate) < host.read(fields::JogVelocity.at(in.AxisIndex)))
+            EndJog(state, host, in.AxisIndex);
+        return;
+    }
+    for (int i = 0; i < kSpeedHistorySize; ++i) state.SpeedHistory[i] = history[i];
+    state.WeightedSpeed = weighted;
+    state.SpeedFraction = fraction;
     DriveContinuousJog(state, host, in, velocity);
 }
 

@@ -5,6 +5,8 @@
 // pointer into host memory is ever formed. Only the fields listed here exist.
 #pragma once
 
+#include <atomic>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -117,12 +119,34 @@ class Host {
     const bool* dismissed = nullptr;
     bool Muted() const { return released || (dismissed && *dismissed); }
 
+    // The world a tick acts on. A polling tick reads the pendant's report and
+    // the host's state, then acts on them through host callbacks, any of
+    // which may run for long (a message box) and let other events in. Every
+    // event that makes what a running tick has read untrue calls
+    // WorldChanged(): the pendant's removal or arrival, a tick dropped while
+    // another ran, the deadman's stop, StopPlug, InitControl, a jog stopped
+    // by another thread. From then on the rest of that tick is stale: it
+    // calls no DoButton, writes no DRO or status text, sends no line but
+    // "ENDJOG" and writes nothing into the host's blocks but a jog's stop
+    // (StopJog); reads still work. Only the tick's own code is gated so: a
+    // host entry point or a device change handled inside one of its
+    // callbacks acts as usual (HostGate).
+    //
+    // WorldChanged may be called from any thread, at any time; the count is
+    // lock-free on both builds.
+    void WorldChanged() { worldChanges_.fetch_add(1, std::memory_order_acq_rel); }
+    uint32_t WorldCount() const { return worldChanges_.load(std::memory_order_acquire); }
+    // True inside a tick (TickWorld) once the world changed since it began.
+    bool Stale() const { return tickOpen_ && WorldCount() != tickWorld_; }
+
     // Calls through a callback that was never installed are skipped.
     void DoButton(int32_t code) const {
-        if (callbacks.DoButton && !Muted()) callbacks.DoButton(code);
+        if (callbacks.DoButton && !Muted() && !Stale()) callbacks.DoButton(code);
     }
+    // A value that is not a finite number is never written to a DRO.
     void SetDRO(int32_t number, double value) const {
-        if (callbacks.SetDRO && !Muted()) callbacks.SetDRO(number, value);
+        if (!std::isfinite(value)) return;
+        if (callbacks.SetDRO && !Muted() && !Stale()) callbacks.SetDRO(number, value);
     }
     double GetDRO(int32_t number) const {
         return callbacks.GetDRO && !Muted() ? callbacks.GetDRO(number) : 0.0;
@@ -131,7 +155,9 @@ class Host {
         return callbacks.GetLED && !Muted() ? callbacks.GetLED(number) != 0 : false;
     }
     void Code(const char* line) const {
-        if (callbacks.Code && !Muted()) callbacks.Code(line);
+        if (!callbacks.Code || Muted() || line == nullptr) return;
+        if (Stale() && std::strcmp(line, "ENDJOG") != 0) return;
+        callbacks.Code(line);
     }
 
     void* block(Block b) const {
@@ -160,28 +186,73 @@ class Host {
     }
     template <typename T>
     void write(Field<T> f, T value) const {
+        if (!Stale()) store(f, value);
+    }
+    // Sets an axis's JogStop: a stop always goes through, stale tick or not.
+    void StopJog(int32_t axis) const { store(fields::JogStop.at(axis), uint8_t{1}); }
+
+    // The host's message line. Returns false when nothing was written.
+    bool SetStatusText(const char* text) const;
+
+  private:
+    friend class HostGate;
+    friend class TickWorld;
+
+    template <typename T>
+    void store(Field<T> f, T value) const {
         if (void* base = block(f.block))
             std::memcpy(static_cast<unsigned char*>(base) + f.offset, &value, sizeof(T));
     }
 
-    // The host's message line. Returns false when nothing was written.
-    bool SetStatusText(const char* text) const;
+    static_assert(std::atomic<uint32_t>::is_always_lock_free, "WorldChanged must not lock");
+    std::atomic<uint32_t> worldChanges_{0};
+    bool tickOpen_ = false;   // a tick's own code runs (TickWorld)
+    uint32_t tickWorld_ = 0;  // the count when that tick began
 };
 
 // Points Host::dismissed at `flag` for its scope (a link's handler, or null
-// for an entry point the host calls), and restores what it was.
+// for an entry point the host calls), and restores what it was. Within it no
+// tick's world is watched until a TickWorld opens one.
 class HostGate {
   public:
-    HostGate(Host& host, const bool* flag) : host_(host), saved_(host.dismissed) {
+    HostGate(Host& host, const bool* flag)
+        : host_(host), saved_(host.dismissed), savedOpen_(host.tickOpen_) {
         host.dismissed = flag;
+        host.tickOpen_ = false;
     }
-    ~HostGate() { host_.dismissed = saved_; }
+    ~HostGate() {
+        host_.dismissed = saved_;
+        host_.tickOpen_ = savedOpen_;
+    }
     HostGate(const HostGate&) = delete;
     HostGate& operator=(const HostGate&) = delete;
 
   private:
     Host& host_;
     const bool* saved_;
+    bool savedOpen_;
+};
+
+// A tick's own code runs in its scope: the world it acts on is the one of
+// its start (see Host::WorldChanged).
+class TickWorld {
+  public:
+    explicit TickWorld(Host& host)
+        : host_(host), savedOpen_(host.tickOpen_), savedWorld_(host.tickWorld_) {
+        host.tickOpen_ = true;
+        host.tickWorld_ = host.WorldCount();
+    }
+    ~TickWorld() {
+        host_.tickOpen_ = savedOpen_;
+        host_.tickWorld_ = savedWorld_;
+    }
+    TickWorld(const TickWorld&) = delete;
+    TickWorld& operator=(const TickWorld&) = delete;
+
+  private:
+    Host& host_;
+    bool savedOpen_;
+    uint32_t savedWorld_;
 };
 
 }  // namespace hk4

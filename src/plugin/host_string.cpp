@@ -50,6 +50,7 @@ bool AssignHostString(void* field, const char* text, ReadableFn readable) {
 }
 
 bool Host::SetStatusText(const char* text) const {
+    if (Stale()) return false;
     void* planner = block(Block::Planner);
     if (planner == nullptr) return false;
     void* field = static_cast<unsigned char*>(planner) + fields::StatusTextOffset;

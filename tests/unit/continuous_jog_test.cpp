@@ -135,11 +135,15 @@ TEST(SpeedFollowingJog, ReversalStopsWithoutEndjogAndWaitsThreeCycles) {
 TEST(SpeedFollowingJog, RestingWheelEndsTheJogThenForgetsItsHistory) {
     JogRig rig(2, 0);
     for (int i = 0; i < 5; ++i) rig.Turn(1, 40);
-    // Speed byte 0 while recent steps remain: ENDJOG; then the ring is empty.
-    for (int i = 0; i < 5; ++i) {
-        EXPECT_EQ(rig.Turn(0, 0), Log{"Code ENDJOG"}) << i;
+    // Speed byte 0 while recent steps remain: ENDJOG once; with no jog of
+    // ours left, nothing more (whatever the speed byte), stop flag set.
+    EXPECT_EQ(rig.Turn(0, 0), Log{"Code ENDJOG"});
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(rig.Turn(0, 0), Log{}) << i;
         EXPECT_EQ(ReadRecord(rig.host.host(), 0).stop, 1);
     }
+    // A resting wheel whose speed byte stays up ends nothing either.
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(rig.Turn(0, 40), Log{}) << i;
     rig.host.Update(3);  // WheelActiveHold runs out
     EXPECT_EQ(rig.Turn(0, 0), Log{});
     for (double sample : rig.input.Jog().SpeedHistory) EXPECT_EQ(sample, 0.0);
@@ -244,11 +248,12 @@ TEST(FixedRateJog, RestsAfterThreeQuietPolls) {
     JogRig rig(3, 1);
     rig.host.dro[3] = 20.0;
     for (int i = 0; i < 4; ++i) EXPECT_EQ(rig.Turn(2, 60), Log{"Code DOJOG"});
-    // Speed byte 0 with steps still in the window: ENDJOG each poll; the
-    // third quiet poll is the rest, which also sends the axis's button.
+    // Speed byte 0 with steps still in the window: the jog ends; the third
+    // quiet poll is the rest, which sends the axis's button (and no second
+    // "ENDJOG": no jog of ours runs any more).
     EXPECT_EQ(rig.Turn(0, 0), Log{"Code ENDJOG"});
-    EXPECT_EQ(rig.Turn(0, 0), Log{"Code ENDJOG"});
-    EXPECT_EQ(rig.Turn(0, 0), (Log{"DoButton 335", "Code ENDJOG"}));
+    EXPECT_EQ(rig.Turn(0, 0), Log{});
+    EXPECT_EQ(rig.Turn(0, 0), (Log{"DoButton 335"}));
     EXPECT_EQ(ReadRecord(rig.host.host(), 1).stop, 1);
     rig.host.Update(3);
     EXPECT_EQ(rig.Turn(0, 0), Log{});
@@ -262,9 +267,9 @@ TEST(FixedRateJog, RestWindowIgnoresWhatTheSpeedFollowingJogLeft) {
     rig.function = 3;
     rig.host.log.clear();
     rig.Turn(1, 60);
+    rig.Turn(0, 0);  // the jog ends here (speed byte 0)
     rig.Turn(0, 0);
-    rig.Turn(0, 0);
-    EXPECT_EQ(rig.Turn(0, 0), (Log{"DoButton 334", "Code ENDJOG"}));
+    EXPECT_EQ(rig.Turn(0, 0), (Log{"DoButton 334"}));
 }
 
 TEST(FixedRateJog, ReversalEndsAtOnceAndRestartsTheDelay) {
@@ -299,13 +304,14 @@ TEST(FixedRateJog, VelocityStaysWithinTheFullRate) {
     for (const Row& row : rows) {
         JogRig rig(3, 0, row.fullRate);
         rig.host.dro[3] = row.jogRate;
-        const Log expected = row.velocity > 0 ? Log{"Code DOJOG"} : Log{"Code ENDJOG"};
+        // No sound velocity starts nothing (and ends nothing: none of ours runs).
+        const Log expected = row.velocity > 0 ? Log{"Code DOJOG"} : Log{};
         EXPECT_EQ(rig.Turn(1, 60), expected) << row.jogRate << " " << row.fullRate;
         const JogRecord record = ReadRecord(rig.host.host(), 0);
         if (row.velocity > 0) {
             EXPECT_EQ(record.velocity, row.velocity) << row.jogRate;
+            EXPECT_EQ(record.stop, 0) << row.jogRate;
         }
-        EXPECT_EQ(record.stop, row.velocity > 0 ? 0 : 1) << row.jogRate;
         EXPECT_EQ(rig.input.Jog().JoggingAxis, row.velocity > 0 ? 0 : kNoAxis) << row.jogRate;
     }
 }
@@ -389,8 +395,8 @@ TEST(ContinuousJog, EndsWhenInhibitFunctionOrAxisLeavesIt) {
         {"inhibit on, fixed-rate", 3, 0x11, 3, 2, 60, {"Code ENDJOG"}, true, 0},
         {"step function", 2, 0x01, 1, 0, 0, {"DoButton 334", "Code ENDJOG"}, true, 0},
         {"jog-rate function", 3, 0x01, 4, 0, 0, {"DoButton 334", "Code ENDJOG"}, true, 0},
-        // On Y the resting wheel ends Y's own (never started) jog.
-        {"axis Y", 2, 0x02, 2, 0, 0, {"DoButton 334", "Code ENDJOG"}, true, 1},
+        // On Y the resting wheel ends nothing: no jog of ours runs there.
+        {"axis Y", 2, 0x02, 2, 0, 0, {"DoButton 334", "Code ENDJOG"}, true, 0},
         // The wheel keeps turning: the old jog ends, the new function starts
         // its own from nothing (no start delay here), which the resting
         // wheel then ends.

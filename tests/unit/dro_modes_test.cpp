@@ -2,6 +2,7 @@
 // screen that the jog-rate adjustment opens.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <limits>
 #include <string>
 #include <vector>
@@ -26,6 +27,7 @@ struct DroRow {
 
 TEST(DroModes, ScaleWithinBounds) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
     const DroRow rows[] = {
         {4, 3, 50.0, 4, true, 51.0},
         {4, 3, 99.9, 10, true, 100.0},  // 104.895 capped
@@ -40,6 +42,9 @@ TEST(DroModes, ScaleWithinBounds) {
         {4, 3, 1.0, 127, true, 1.635},
         {4, 3, nan, 5, false, nan},
         {4, 3, nan, -5, false, nan},
+        {4, 3, inf, -5, false, inf},  // not a finite number: left as it is
+        {5, 821, inf, -127, false, inf},
+        {6, 74, -inf, 5, false, -inf},
         {5, 821, 250.0, 1, false, 250.0},
         {5, 821, 250.0, -2, true, 247.5},
         {5, 821, 100.0, 10, true, 105.0},
@@ -56,7 +61,9 @@ TEST(DroModes, ScaleWithinBounds) {
         const std::string what = "mode " + std::to_string(r.function) + " from " +
                                  std::to_string(r.before) + " by " + std::to_string(r.steps);
         EXPECT_EQ(rig.host.setDroCalls, r.written ? 1 : 0) << what;
-        if (r.after != r.after)
+        if (std::isinf(r.after))
+            EXPECT_EQ(rig.host.dro[r.dro], r.after) << what;
+        else if (r.after != r.after)
             EXPECT_NE(rig.host.dro[r.dro], rig.host.dro[r.dro]) << what;
         else
             EXPECT_NEAR(rig.host.dro[r.dro], r.after, 1e-12) << what;

@@ -19,6 +19,8 @@ using Log = std::vector<std::string>;
 // The watchdog's decisions with a clock the test moves; Fire is the thread's
 // turn.
 struct FakeWatchdog final : JogWatchdog {
+    explicit FakeWatchdog(Host& w) : world(w) {}
+    Host& world;
     JogWatch watch;
     uint32_t now = 1000;
     void WheelMoved() override { watch.WheelMoved(now); }
@@ -27,7 +29,9 @@ struct FakeWatchdog final : JogWatchdog {
     bool TakeStop() override { return watch.TakeStop(); }
     bool Fire(uint32_t laterMs) {
         now += laterMs;
-        return watch.StopIfDue(now);
+        if (!watch.StopIfDue(now)) return false;
+        world.WorldChanged();
+        return true;
     }
 };
 
@@ -80,7 +84,7 @@ TEST(JogWatch, NeverLetsAJogRunAgainOverItsStopUntilTheTickTookIt) {
 
 // A continuous jog on X with the host idle, DelaySteps 0, and a watchdog.
 struct WatchedRig : InputRig {
-    FakeWatchdog watchdog;
+    FakeWatchdog watchdog{host.plugin.host};
     int counter = 0;
     int function;
     explicit WatchedRig(int fn) : function(fn) {

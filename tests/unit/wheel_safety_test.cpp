@@ -86,10 +86,8 @@ TEST(Deadman, EarlyReturnsEndTheJogOnTheFourthQuietPoll) {
         std::function<void(FakeHost&)> change;
     };
     const Case cases[] = {
-        {"speed-following, host busy", 2, 60,
-         [](FakeHost& h) { h.host().write(fields::MotionBusy, uint8_t{1}); }},
-        {"fixed-rate, host busy", 3, 0,
-         [](FakeHost& h) { h.host().write(fields::MotionBusy, uint8_t{1}); }},
+        {"speed-following, motion counters apart", 2, 60,
+         [](FakeHost& h) { h.host().write(fields::MotionCountA, int32_t{1}); }},
         {"fixed-rate, start delay raised while it runs", 3, 60,
          [](FakeHost& h) { h.settings().DelaySteps = 1000; }},
     };
@@ -125,7 +123,7 @@ TEST(Deadman, NoJogRestartsOnStepsFromBeforeTheRest) {
 TEST(Deadman, AStepRestartsTheCount) {
     WheelRig rig(2, 0);
     ASSERT_NO_FATAL_FAILURE(rig.StartJog(0));
-    rig.host.host().write(fields::MotionBusy, uint8_t{1});
+    rig.host.host().write(fields::MotionCountA, int32_t{1});
     // Three quiet polls, a step, three quiet polls: never four in a row.
     const int steps[] = {0, 0, 0, 1, 0, 0, 0};
     for (const int s : steps) EXPECT_EQ(Count(rig.Turn(s, 60), "Code ENDJOG"), 0) << s;
