@@ -166,6 +166,7 @@ void PendantWindow::OpenReportHandles() {
     // The link is (re)made: the wheel counts from the first report that
     // comes, whatever the counter held before.
     baselinePending_ = true;
+    buttonUncertain_ = false;
 }
 
 bool PendantWindow::OnDeviceChange(uint32_t eventType, const DeviceBroadcast* data) {

@@ -202,6 +202,9 @@ class PendantWindow {
     int reportsTaken_ = 0;
     bool pressTaken_ = false;
     bool buttonHeld_ = false;
+    // The last drain that took reports may have overflowed: the button is
+    // not known until one that did not shows it.
+    bool buttonUncertain_ = false;
     // The wheel context and counter of the last report taken (or decoded
     // before), and the wheel's signed motion over the reports taken since
     // the last change of context.

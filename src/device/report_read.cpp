@@ -101,16 +101,23 @@ bool PendantWindow::TakeReport(const ReadResult& result) {
 
 ReportArrival PendantWindow::TakeArrival() {
     ReportArrival arrival;
-    arrival.press = pressTaken_;
     arrival.counted = true;
     arrival.motion = motion_;
+    if (reportsTaken_ != 0) {
+        // The driver's queue may have overflowed: reports were lost between
+        // those taken, and the counters no longer tell the motion. This poll
+        // moves nothing, and the next poll that takes reports only sets
+        // where the wheel stands: the report taken last need not be the
+        // newest one (Wine hands the oldest survivor of a full queue out
+        // last). Nor does it tell the button: a press or a hold seen in
+        // such a drain may be long over, so the button does nothing until a
+        // drain that did not overflow shows it.
+        buttonUncertain_ = reportsTaken_ >= kDriverQueueReports;
+    }
+    arrival.buttonKnown = !buttonUncertain_;
+    arrival.press = pressTaken_ && arrival.buttonKnown;
     if (reportsTaken_ == 0) return arrival;  // the previous report again: no motion
-    // The driver's queue may have overflowed: reports were lost between
-    // those taken, and the counters no longer tell the motion. This poll
-    // moves nothing, and the next poll that takes reports only sets where
-    // the wheel stands: the report taken last need not be the newest one
-    // (Wine hands the oldest survivor of a full queue out last).
-    const bool overflowed = reportsTaken_ >= kDriverQueueReports;
+    const bool overflowed = buttonUncertain_;
     // A link's first reports only set where the wheel stands: a counter
     // left from before start-up or from an earlier link moves nothing.
     if (baselinePending_ || overflowed) arrival.motion = 0;

@@ -40,7 +40,7 @@ void InputInterpreter::DecodeReport(const uint8_t (&report)[kInputReportSize], T
     // host call ran) the report is out of date: the selectors wait for the
     // next report, the wheel's motion is dropped and the wheel does nothing.
     const Host& host = plugin.host;
-    Button(host, arrival.press);
+    Button(host, arrival);
     if (!host.Stale()) {
         jogInhibit_ = (DecodeCopy_[0] & kInhibitBit) != 0 ? 1 : 0;
         FunctionSelector(host);
@@ -67,10 +67,12 @@ void InputInterpreter::DecodeReport(const uint8_t (&report)[kInputReportSize], T
 // 1021 goes once on the press, and again on every poll while the button is
 // held and the host's LED 800 says the action has not taken. A press seen
 // among the reports queued since the last tick counts once, even when the
-// button is up again in the newest.
-void InputInterpreter::Button(const Host& host, bool press) {
+// button is up again in the newest. A button that is not known (an
+// overflowed queue) does nothing.
+void InputInterpreter::Button(const Host& host, const ReportArrival& arrival) {
     const bool held = (DecodeCopy_[0] & kButtonBit) != 0;
-    if (press || (held && (!buttonLatch_ || !host.GetLED(kLedPendantButton))))
+    if (arrival.buttonKnown &&
+        (arrival.press || (held && (!buttonLatch_ || !host.GetLED(kLedPendantButton)))))
         host.DoButton(kButtonPendant);
     buttonLatch_ = held;
 }

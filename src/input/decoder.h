@@ -25,6 +25,9 @@ struct ReportArrival {
     // from the counter it decoded before.
     bool counted = false;
     int32_t motion = 0;
+    // False while the reports may have been lost in an overflowed queue: the
+    // button is then neither a press nor a hold.
+    bool buttonKnown = true;
 };
 
 // Whether a report shows the push button held.
@@ -67,7 +70,7 @@ class InputInterpreter {
     const JogState& Jog() const { return engine_.State(); }
 
   private:
-    void Button(const Host& host, bool press);
+    void Button(const Host& host, const ReportArrival& arrival);
     void FunctionSelector(const Host& host);
     void AxisSelector(const Host& host);
     void Wheel(const ReportArrival& arrival);

@@ -52,6 +52,7 @@ HK4_EXPORT bool HK4_CDECL InitControl(void* motion, void* options, void* planner
     // Also from inside a callback of a link it dismisses: its own calls
     // reach the host.
     const hk4::HostGate gate(state.host, nullptr);
+    state.host.WorldChanged();  // a tick this came from inside acts no further
     state.host.released = false;
     state.host.blocks = hk4::HostBlocks{motion, options, planner, parentWindow};
     // The host stores a 32-bit handle; handles widen with their sign.
@@ -76,6 +77,8 @@ HK4_EXPORT void HK4_CDECL PostInitControl() {
 HK4_EXPORT void HK4_CDECL Config() {
     const hk4::HostGate gate(Plugin().host, nullptr);
     hk4::Shielded("Config", [] { hk4::WithProfile([] { hk4::EditSettings(); }); });
+    // The settings a tick this came from inside began with may have changed.
+    Plugin().host.WorldChanged();
 }
 
 HK4_EXPORT void HK4_CDECL Update() {
@@ -84,6 +87,7 @@ HK4_EXPORT void HK4_CDECL Update() {
 
 HK4_EXPORT void HK4_CDECL StopPlug() {
     const hk4::HostGate gate(Plugin().host, nullptr);
+    Plugin().host.WorldChanged();
     // The jog ends and the snapshot goes back inside this call.
     hk4::Shielded("StopPlug", [] { hk4::DestroyPendantWindow(); });
     // The host's callbacks and blocks are valid only until this returns:

@@ -288,6 +288,10 @@ TEST(InputProperties, RandomStreamsStayWithinBounds) {
                 double v = 0.0;
                 if (std::sscanf(e.c_str(), "DoButton %d", &n) == 1) {
                     ASSERT_TRUE(n == 1021 || (n >= 334 && n <= 338) || n == 323) << e;
+                    // No button action without the button held.
+                    if (n == 1021) {
+                        ASSERT_NE(report.bytes[3] & 0x20, 0) << where;
+                    }
                     if (!mayAct) {
                         ASSERT_NE(n, 323) << e;
                     }

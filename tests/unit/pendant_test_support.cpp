@@ -7,7 +7,9 @@ namespace {
 RecordingHost* g_host = nullptr;
 
 void OnDoButton(int32_t code) {
-    if (g_host) g_host->buttons.push_back(code);
+    if (!g_host) return;
+    g_host->buttons.push_back(code);
+    if (g_host->duringButton) g_host->duringButton(code);
 }
 uint8_t OnGetLED(int32_t number) {
     if (!g_host) return 0;

@@ -43,8 +43,9 @@ class RecordingHost {
     // Runs inside the Code callback, after the line is recorded: a host
     // that lets window messages through while it takes a command.
     std::function<void(const std::string&)> duringCode;
-    int ledReads = 0;                   // of any LED
-    std::map<int32_t, int> ledReadsOf;  // per LED
+    std::function<void(int32_t)> duringButton;  // the same inside DoButton
+    int ledReads = 0;                           // of any LED
+    std::map<int32_t, int> ledReadsOf;          // per LED
     int Presses(int32_t code) const;
 
     uint8_t MotionByte(std::size_t offset) const { return motion_[offset]; }

@@ -4,10 +4,12 @@
 // matters.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "device/device_change_queue.h"
+#include "input/host_codes.h"
 #include "pendant_test_support.h"
 
 namespace hk4test {
@@ -35,6 +37,35 @@ struct JogRig : Rig {
         Tick();
     }
 };
+
+// The button's action runs long (a message box) and the world changes
+// inside it: the rest of that tick starts no jog from the report it read
+// before; a removal's "ENDJOG" is all that follows.
+TEST(TickReentry, NothingOfATickActsAfterTheWorldChangedInsideIt) {
+    struct Case {
+        const char* name;
+        std::function<void(JogRig&)> change;
+        Codes codes;
+    };
+    const Case cases[] = {
+        {"removal", [](JogRig& r) { r.Removal(kPendantPath); }, {"ENDJOG"}},
+        {"a tick dropped meanwhile", [](JogRig& r) { r.Tick(); }, {}},
+        {"a stop from another thread", [](JogRig& r) { r.host.state.host.WorldChanged(); }, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        JogRig rig;
+        rig.host.duringButton = [&](int32_t code) {
+            if (code == hk4::kButtonPendant) c.change(rig);
+        };
+        rig.host.buttons.clear();
+        rig.port.Push(Report{0, 1, 24, 0x21, 2, 0, 0, 0});  // a click with the button down
+        rig.Tick();
+        EXPECT_EQ(rig.host.buttons, std::vector<int32_t>{hk4::kButtonPendant});
+        EXPECT_EQ(rig.host.code, c.codes);
+        EXPECT_EQ(rig.host.MotionByte(hk4::fields::JogStart.at(0).offset), 0);
+    }
+}
 
 TEST(TickReentry, DeviceChangesDuringATickWaitForItsEndInArrivalOrder) {
     struct Case {

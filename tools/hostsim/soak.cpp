@@ -145,7 +145,12 @@ void JogWatch::Line(const std::string& line) {
         ++endjogs;
         ++removalEndjogs_;
         runningAxes_ = 0;
+    } else if (line.compare(0, 9, "< SetDRO ") == 0) {
+        if (line.find("nan") != std::string::npos || line.find("inf") != std::string::npos)
+            Failure(
+                Format("tick %d: a value that is not a finite number: %s", tick_, line.c_str()));
     } else if (line == "< Code \"DOJOG\"") {
+        if (removalOpen_) Failure(Format("\"DOJOG\" after the removal before tick %d", tick_ + 1));
         if (!Running()) startedAt_ = tick_, reported_ = false;
         ++jogs;
         for (int a = 0; a < 6; ++a) {
@@ -161,6 +166,8 @@ void JogWatch::Line(const std::string& line) {
         const int a = line[16] - '0';
         if (a >= 0 && a < 6 && line.compare(line.size() - 4, 4, " = 1") == 0)
             runningAxes_ &= ~(1u << a);
+        if (removalOpen_ && line.compare(line.size() - 4, 4, " = 0") == 0)
+            Failure(Format("JogStop 0 after the removal before tick %d", tick_ + 1));
     }
 }
 
