@@ -23,6 +23,7 @@
 #include "hostsim/sim_host.h"
 #include "hostsim/soak.h"
 #include "hostsim/trace.h"
+#include "input/jog_watchdog.h"
 
 namespace hostsim {
 
@@ -138,6 +139,7 @@ class Runner {
     void FinishInsideStop();
     void Unload();
     void Hold(const Tokens& t);
+    void SoakHold(Micros span, Micros lastStepsAt, JogWatch& watch);
     void DeviceCommand(std::size_t device, const Tokens& t, std::size_t at, Micros when);
     std::function<void()> DeviceAction(std::size_t device, const Tokens& t, std::size_t at);
     void ExpectBlock(const Tokens& t);
@@ -168,6 +170,7 @@ class Runner {
     HWND pluginWindow_ = nullptr;
     std::size_t checkpoint_ = 0;
     int ticks_ = 0, expectations_ = 0;
+    Micros lastTickAt_ = 0;
     DWORD cycleMs_ = 10;
     std::vector<std::string> failures_;
     ProcessCounters mark_;
@@ -256,6 +259,7 @@ void Runner::Tick() {
     const UINT_PTR id = t->id;
     t->nextDue = due + Micros{t->period} * kMs;
     ++ticks_;
+    lastTickAt_ = due;
     TheTrace().Line(Format("~ tick %d at %s", ticks_, FormatMs(due).c_str()));
     SendMessageA(window, WM_TIMER, id, 0);
     AfterDispatch();
@@ -488,6 +492,32 @@ void Runner::Hold(const Tokens& t) {
                 Format("~ hold %ldms: first write at %ld+-%ldms", ms, expected, tolerance));
         else
             TheTrace().Line(Format("~ hold %ldms: first write at %ldms", ms, at));
+    }
+}
+
+// A soak's hold of the host's thread (see Hold): no jog may run past the
+// deadman's time since the last poll with wheel steps, with the tolerance of
+// the hold scenarios.
+void Runner::SoakHold(Micros span, Micros lastStepsAt, JogWatch& watch) {
+    constexpr Micros kToleranceMs = 80;
+    const Micros start = model_->Now();
+    LARGE_INTEGER frequency, begin, now;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&begin);
+    for (Micros at = 0;;) {
+        {
+            Guard g(model_->lock);
+            model_->AdvanceTo(start + at, true);
+        }
+        model_->LetSleepersRun();
+        host_->FlushWrites();
+        const Micros since = model_->Now() - lastStepsAt;
+        if (since > (Micros{hk4::kJogDeadlineMs} + kToleranceMs) * kMs) watch.Held(since / kMs);
+        if (at >= span) break;
+        Sleep(1);
+        QueryPerformanceCounter(&now);
+        at = std::min(span, static_cast<Micros>((now.QuadPart - begin.QuadPart) * 1000000 /
+                                                frequency.QuadPart));
     }
 }
 
@@ -843,6 +873,16 @@ void Runner::Soak(const Tokens& t) {
     if (cycles != "steady" && cycles != "random") throw BadLine{"cycles=steady or random"};
     const std::string jogSwitch = Option(t, 3, "jog-switch", "on");
     if (jogSwitch != "on" && jogSwitch != "random") throw BadLine{"jog-switch=on or random"};
+    // One poll in N (on average) is followed by a hold of the host's thread
+    // of 0 to 2 s.
+    const long holdOne = Integer(Option(t, 3, "holds", "0"), 10);
+    uint32_t holdRandom = static_cast<uint32_t>(seed) * 2654435761u + 1;
+    auto nextHoldRandom = [&holdRandom] {
+        holdRandom = holdRandom * 1664525u + 1013904223u;
+        return holdRandom >> 8;
+    };
+    long holds = 0;
+    Micros lastStepsAt = model_->Now();
     const std::string wheel = Option(t, 3, "wheel", "plain");
     if (wheel != "plain" && wheel != "bursts") throw BadLine{"wheel=plain or bursts"};
     bool jogSwitchOn = true;
@@ -903,6 +943,11 @@ void Runner::Soak(const Tokens& t) {
             RunFor(25 * kMs);
         }
         watch.Rested(rested, restLimit);
+        if (pendant.wheelStepped()) lastStepsAt = lastTickAt_;
+        if (holdOne > 0 && nextHoldRandom() % static_cast<uint32_t>(holdOne) == 0) {
+            SoakHold(Micros{nextHoldRandom() % 2001} * kMs, lastStepsAt, watch);
+            ++holds;
+        }
     }
     if (!jogSwitchOn) Execute(Tokenize("led 83 on"));
     play(pendant.Rest());
@@ -912,6 +957,7 @@ void Runner::Soak(const Tokens& t) {
     cursor_ = line;
     TheTrace().SetSink(nullptr);
     TheTrace().Line(watch.Summary());
+    if (holdOne > 0) TheTrace().Line(Format("~ soak: %ld holds", holds));
     if (wheel == "bursts") {
         // Step jog on X throughout: the host was asked to move X exactly as
         // far as the reports that reached the jog engine turned the wheel.
