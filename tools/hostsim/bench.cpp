@@ -123,6 +123,17 @@ bool RunOne(const Config& c, const std::string& dll, double seconds, Result& out
         model->hostWindow = host.parentWindow();
         patch.Apply(api.module, DeviceRedirects());
         const std::string profile = BenchProfilePath();
+        if (c.function == 3) {
+            // The jog starts with the first notch.
+            FILE* f = std::fopen(profile.c_str(), "wb");
+            if (f) {
+                std::fputs(
+                    "<profile><Halvex_K4_Pendant><DelaySteps>0</DelaySteps>"
+                    "</Halvex_K4_Pendant></profile>",
+                    f);
+                std::fclose(f);
+            }
+        }
         HWND window = StartPlugin(api, host, profile);
         {
             std::lock_guard<std::recursive_mutex> g(model->lock);
@@ -147,6 +158,12 @@ bool RunOne(const Config& c, const std::string& dll, double seconds, Result& out
                     Decode{model->Now(), model->observed.seq, model->observed.produced});
             };
             RunHostLoop(api, host, o);
+        }
+        if (c.function == 3) {
+            // The row means something only if the jog ran.
+            std::fprintf(stderr, "hostsim: fixed-rate jog: JogVelocity[0] %d, JogStop[0] %d\n",
+                         host.view().read(hk4::fields::JogVelocity.at(0)),
+                         host.view().read(hk4::fields::JogStop.at(0)));
         }
         api.StopPlug();
         patch.Restore();
