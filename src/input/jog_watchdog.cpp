@@ -9,12 +9,12 @@ void WriteJogRunning(const Host& host, int32_t axis) {
     host.write(fields::JogStart.at(axis), uint8_t{1});
 }
 
-void JogWatch::WheelMoved(uint32_t now) {
+void JogDeadline::WheelMoved(uint32_t now) {
     lastMotion_ = now;
     moved_ = true;
 }
 
-bool JogWatch::LetRun(const Host& host, int32_t axis) {
+bool JogDeadline::LetRun(const Host& host, int32_t axis) {
     if (stopped_) return false;
     WriteJogRunning(host, axis);
     // Nothing is watched for a host that no longer takes writes; and a jog
@@ -31,11 +31,11 @@ bool JogWatch::LetRun(const Host& host, int32_t axis) {
     return true;
 }
 
-bool JogWatch::TakeStop() {
+bool JogDeadline::TakeStop() {
     return std::exchange(stopped_, false);
 }
 
-uint32_t JogWatch::Remaining(uint32_t now) const {
+uint32_t JogDeadline::Remaining(uint32_t now) const {
     if (!armed_) return kNever;
     // Due once the deadline has passed, not on it: a poll that comes on
     // time there ends the jog itself, as the deadman of the polls does.
@@ -43,7 +43,7 @@ uint32_t JogWatch::Remaining(uint32_t now) const {
     return elapsed > kJogDeadlineMs ? 0 : kJogDeadlineMs + 1 - elapsed;
 }
 
-bool JogWatch::StopIfDue(uint32_t now) {
+bool JogDeadline::StopIfDue(uint32_t now) {
     if (!armed_ || Remaining(now) != 0) return false;
     Host stopper;  // only the blocks: it can call nothing of the host
     stopper.blocks.motion = motion_;

@@ -46,7 +46,7 @@ void WriteJogRunning(const Host& host, int32_t axis);
 // The watchdog's state and decisions, free of threads and clocks: the owner
 // calls every member with its lock held and gives the time in milliseconds
 // of a clock that wraps at 2^32.
-class JogWatch {
+class JogDeadline {
   public:
     static constexpr uint32_t kNever = 0xFFFFFFFFu;
 

@@ -18,7 +18,7 @@ constexpr SIZE_T kThreadStack = 64 * 1024;
 
 struct Win32JogWatchdog::Shared {
     CRITICAL_SECTION lock;
-    JogWatch watch;     // under `lock`
+    JogDeadline watch;  // under `lock`
     bool quit = false;  // under `lock`
     UniqueEvent wake;   // auto-reset: the watch was armed, or quit
     UniqueEvent thread;
@@ -55,7 +55,7 @@ void Serve(Shared& s) {
             const uint32_t now = GetTickCount();
             if (s.watch.StopIfDue(now)) s.world->WorldChanged();
             const uint32_t remaining = s.watch.Remaining(now);
-            if (remaining != JogWatch::kNever) wait = remaining;
+            if (remaining != JogDeadline::kNever) wait = remaining;
         }
         WaitForSingleObject(s.wake.get(), wait);
     }

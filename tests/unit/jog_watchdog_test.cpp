@@ -21,7 +21,7 @@ using Log = std::vector<std::string>;
 struct FakeWatchdog final : JogWatchdog {
     explicit FakeWatchdog(Host& w) : world(w) {}
     Host& world;
-    JogWatch watch;
+    JogDeadline watch;
     uint32_t now = 1000;
     void WheelMoved() override { watch.WheelMoved(now); }
     bool LetRun(const Host& host, int32_t axis) override { return watch.LetRun(host, axis); }
@@ -39,7 +39,7 @@ uint8_t JogStop(const FakeHost& host, int axis) {
     return host.host().read(fields::JogStop.at(axis));
 }
 
-TEST(JogWatch, StopsOnlyTheWatchedFlagOnceItsTimeHasPassed) {
+TEST(JogDeadline, StopsOnlyTheWatchedFlagOnceItsTimeHasPassed) {
     struct Case {
         uint32_t motionAt, checkAt;
         bool armed, stops;
@@ -52,7 +52,7 @@ TEST(JogWatch, StopsOnlyTheWatchedFlagOnceItsTimeHasPassed) {
     };
     for (const Case& c : cases) {
         FakeHost host;
-        JogWatch watch;
+        JogDeadline watch;
         watch.WheelMoved(c.motionAt);
         if (c.armed) {
             ASSERT_TRUE(watch.LetRun(host.host(), 2));
@@ -69,9 +69,9 @@ TEST(JogWatch, StopsOnlyTheWatchedFlagOnceItsTimeHasPassed) {
     }
 }
 
-TEST(JogWatch, NeverLetsAJogRunAgainOverItsStopUntilTheTickTookIt) {
+TEST(JogDeadline, NeverLetsAJogRunAgainOverItsStopUntilTheTickTookIt) {
     FakeHost host;
-    JogWatch watch;
+    JogDeadline watch;
     watch.WheelMoved(0);
     ASSERT_TRUE(watch.LetRun(host.host(), 0));
     ASSERT_TRUE(watch.StopIfDue(101));
