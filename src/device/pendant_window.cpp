@@ -2,7 +2,10 @@
 
 namespace hk4 {
 
-PendantWindow::PendantWindow(HidPort& port, PluginState& plugin) : port_(port), plugin_(plugin) {}
+PendantWindow::PendantWindow(HidPort& port, PluginState& plugin, JogWatchdog* watchdog)
+    : port_(port), plugin_(plugin) {
+    if (watchdog) input.SetWatchdog(*watchdog);
+}
 
 PendantWindow::~PendantWindow() {
     // No more ticks will come to end it: a jog the wheel started stops with

@@ -73,7 +73,9 @@ bool SameDevicePath(std::string_view a, std::string_view b,
 
 class PendantWindow {
   public:
-    PendantWindow(HidPort& port, PluginState& plugin);
+    // `watchdog` ends a jog of the wheel when no tick comes; it must outlive
+    // the window. Without one only ticks end it.
+    PendantWindow(HidPort& port, PluginState& plugin, JogWatchdog* watchdog = nullptr);
     // Ends a continuous jog of the wheel still running, then closes the
     // pendant (an outstanding read is cancelled and waited for first), the
     // read event, the notification registration and the timer.

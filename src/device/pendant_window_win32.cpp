@@ -10,6 +10,7 @@
 
 #include "device/hid_port_win32.h"
 #include "device/pendant_window.h"
+#include "input/jog_watchdog_win32.h"
 #include "plugin/boundary_win32.h"
 #include "plugin/lifecycle_win32.h"
 #include "plugin/plugin_state.h"
@@ -24,6 +25,7 @@ constexpr UINT_PTR kControlId = 1;
 struct NativeWindow {
     HWND hwnd = nullptr;
     std::unique_ptr<Win32HidPort> port;
+    std::unique_ptr<Win32JogWatchdog> watchdog;  // outlives the link
     std::unique_ptr<PendantWindow> link;
     // Handlers of this window's messages now running (a host callback may
     // let a message through while one runs).
@@ -38,6 +40,8 @@ struct NativeWindow {
         // unregisters its notifications and kills its timer before the
         // window goes.
         link.reset();
+        // The link ended its jog; the watchdog's thread ends here.
+        watchdog.reset();
         port.reset();
         if (hwnd) DestroyWindow(hwnd);
     }
@@ -174,7 +178,9 @@ void CreatePendantWindow(HWND parent) {
     }
     try {
         window->port = std::make_unique<Win32HidPort>(window->hwnd);
-        window->link = std::make_unique<PendantWindow>(*window->port, Plugin());
+        window->watchdog = std::make_unique<Win32JogWatchdog>(Plugin().host);
+        window->link =
+            std::make_unique<PendantWindow>(*window->port, Plugin(), window->watchdog.get());
     } catch (...) {
         window.reset();  // destroys the window too
         ReleaseWindowClass();

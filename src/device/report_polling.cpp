@@ -57,17 +57,21 @@ void PendantWindow::DroppedTick() {
 }
 
 void PendantWindow::SendOwedEndJog() {
-    if (std::exchange(endJogOwed_, false)) plugin_.host.Code("ENDJOG");
+    if (!std::exchange(endJogOwed_, false)) return;
+    input.EndJogSent();
+    plugin_.host.Code("ENDJOG");
 }
 
 void PendantWindow::Dismiss() {
     plugin_.host.WorldChanged();
     StopTimer();
     const bool owed = std::exchange(endJogOwed_, false);
-    if (input.Jog().JoggingAxis != kNoAxis)
+    if (input.Jog().JoggingAxis != kNoAxis) {
         input.EndRunningJog(plugin_.host);
-    else if (owed)
+    } else if (owed) {
+        input.EndJogSent();
         plugin_.host.Code("ENDJOG");
+    }
     input.RestoreSnapshotNow(plugin_);
     dismissed_ = true;
 }

@@ -50,6 +50,8 @@ class InputInterpreter {
     // While no report comes (the pendant is away), the step jog's DRO
     // snapshot is still written back once its hold has run out.
     void RestoreSnapshot(PluginState& plugin) { engine_.SnapshotRestore(plugin); }
+    void EndJogSent() { engine_.EndJogSent(); }
+    void SetWatchdog(JogWatchdog& watchdog) { engine_.SetWatchdog(watchdog); }
     // A poll that could not run: see JogEngine::DroppedPoll.
     bool DroppedPoll(const Host& host) { return engine_.DroppedPoll(host); }
     // The plug-in stops: the step jog's snapshot goes back at once.

@@ -7,6 +7,7 @@ namespace hk4 {
 
 void JogEngine::WheelOperation(const PollInput& in, TickShared& shared, PluginState& plugin) {
     const Host& host = plugin.host;
+    if (EndJogAfterWatchdog(state_, plugin, in)) return;
     EndAbandonedJog(state_, host, in);
     FollowSelection(state_, in);
     EndJogIfSwitchedOff(state_, host);
@@ -23,6 +24,9 @@ void JogEngine::WheelOperation(const PollInput& in, TickShared& shared, PluginSt
 }
 
 void JogEngine::LinkLost() {
+    // The "ENDJOG" of the removal settles a stop of the watchdog too.
+    state_.Watchdog->Disarm();
+    state_.Watchdog->TakeStop();
     state_.JoggingAxis = kNoAxis;
     WheelRested(state_);
 }
@@ -50,6 +54,10 @@ void JogEngine::RunWheelFunction(const PollInput& in, TickShared& shared, Plugin
         default:
             break;
     }
+}
+
+void JogEngine::EndJogSent() {
+    state_.Watchdog->TakeStop();
 }
 
 bool JogEngine::DroppedPoll(const Host& host) {

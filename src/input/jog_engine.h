@@ -27,6 +27,12 @@ class JogEngine {
     // StopJogAfterDroppedPoll): true when "ENDJOG" is owed.
     bool DroppedPoll(const Host& host);
 
+    // An "ENDJOG" owed by a dropped poll or a removal went out: it also
+    // settles a stop of the watchdog.
+    void EndJogSent();
+    // The watchdog that ends a jog when no tick comes; it outlives the engine.
+    void SetWatchdog(JogWatchdog& watchdog) { state_.Watchdog = &watchdog; }
+
     // Called right after every wheel operation.
     void SnapshotRestore(PluginState& plugin);
     // The plug-in stops: DROs 818 and 821 get their snapshot back now, not

@@ -24,8 +24,12 @@ void StartJog(JogState& state, const Host& host, const PollInput& in, int32_t ve
     host.write(fields::JogVelocity.at(axis), velocity);
     host.write(fields::JogParam.at(axis), host.read(fields::AxisJogParam.at(axis)));
     host.write(fields::JogFullRate.at(axis), host.read(fields::AxisFullRate.at(axis)));
-    host.write(fields::JogStop.at(axis), uint8_t{0});
-    host.write(fields::JogStart.at(axis), uint8_t{1});
+    // The stop and start flags go through the watchdog: a stop it made while
+    // this tick was held in a host callback stands, and no "DOJOG" follows.
+    if (!state.Watchdog->LetRun(host, axis)) {
+        state.JoggingAxis = kNoAxis;
+        return;
+    }
     state.JoggingAxis = axis;
     state.JoggingMode = in.WheelMode;
     state.EndJogOwed = false;
@@ -45,12 +49,35 @@ void DriveContinuousJog(JogState& state, const Host& host, const PollInput& in, 
 void EndJog(JogState& state, const Host& host, int32_t axis) {
     state.EndJogOwed = false;
     StopJogFlag(state, host, axis);
+    // This "ENDJOG" is also the one a stop of the watchdog owed.
+    state.Watchdog->TakeStop();
     host.Code("ENDJOG");
 }
 
 void StopJogFlag(JogState& state, const Host& host, int32_t axis) {
     host.StopJog(axis);
-    if (state.JoggingAxis == axis) state.JoggingAxis = kNoAxis;
+    if (state.JoggingAxis != axis) return;
+    state.JoggingAxis = kNoAxis;
+    state.Watchdog->Disarm();
+}
+
+bool EndJogAfterWatchdog(JogState& state, PluginState& plugin, const PollInput& in) {
+    const Host& host = plugin.host;
+    if (!state.Watchdog->TakeStop()) {
+        if (in.Steps != 0) state.Watchdog->WheelMoved();
+        return false;
+    }
+    // The jog was stopped through its record while no tick ran; what the
+    // report of this tick holds gathered over that time and starts nothing.
+    state.JoggingAxis = kNoAxis;
+    state.EndJogOwed = false;
+    FollowSelection(state, in);
+    WheelRested(state);
+    // The wheel has not been active for longer than the host's cycles would
+    // tell: the resting polls that follow owe no further "ENDJOG".
+    plugin.counters.WheelActiveHold = 0;
+    host.Code("ENDJOG");
+    return true;
 }
 
 void EndAbandonedJog(JogState& state, const Host& host, const PollInput& in) {

@@ -6,6 +6,7 @@
 
 #include "input/jog_state.h"
 #include "plugin/host.h"
+#include "plugin/plugin_state.h"
 
 namespace hk4 {
 
@@ -36,6 +37,13 @@ void EndJog(JogState& state, const Host& host, int32_t axis);
 
 // Sets the axis's stop flag only.
 void StopJogFlag(JogState& state, const Host& host, int32_t axis);
+
+// First thing of a poll, before any host call: when the watchdog stopped the
+// jog since the last poll, the jog counts as ended, the wheel as rested (also
+// WheelActiveHold), the poll sends "ENDJOG" and returns true (it runs no
+// wheel function). Otherwise
+// a poll with wheel steps restarts the watchdog's time.
+bool EndJogAfterWatchdog(JogState& state, PluginState& plugin, const PollInput& in);
 
 // A continuous jog started by the wheel must not outlive what started it:
 // when the inhibit switch is set, the axis selector leaves its axis, the

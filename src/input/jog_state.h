@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "input/jog_watchdog.h"
+
 namespace hk4 {
 
 // Wheel functions chosen by the pendant's function selector.
@@ -77,6 +79,9 @@ struct JogState {
     int32_t SelectedMode = 0;
     // Consecutive polls without wheel steps (steps dropped count as none).
     int32_t QuietPolls = 0;
+
+    // Ends the jog in time when no tick comes to end it.
+    JogWatchdog* Watchdog = &NoWatchdog();
 
     double SpeedHistory[kSpeedHistorySize] = {};  // oldest first
     double WeightedSpeed = 0.0;

@@ -86,6 +86,8 @@ class FakeHost {
     long setDroCalls = 0;
     // Called on every Code call, also when not recording.
     void (*codeHook)(FakeHost& host, const char* line) = nullptr;
+    // Called on every GetDRO call.
+    void (*getDroHook)(FakeHost& host, int32_t number) = nullptr;
 
     const Host& host() const { return plugin.host; }
     Settings& settings() { return plugin.settings; }
@@ -142,6 +144,7 @@ class FakeHost {
     static double OnGetDRO(int32_t n) {
         FakeHost& f = *g_fakeHost;
         ++f.calls;
+        if (f.getDroHook) f.getDroHook(f, n);
         return f.dro[Clamp(n)];
     }
     static uint8_t OnGetLED(int32_t n) {

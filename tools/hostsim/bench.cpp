@@ -25,6 +25,10 @@ struct Config {
     const char* label;
     ReportPolicy policy;
     Micros period;
+    // The function selector (1: step jog) and the speed byte while the wheel
+    // turns; the fixed-rate jog keeps the jog watchdog armed.
+    uint8_t function = 1;
+    uint8_t speed = 0;
 };
 
 const Config kConfigs[] = {
@@ -32,6 +36,7 @@ const Config kConfigs[] = {
     {"on-change", "on change", ReportPolicy::OnChange, 0},
     {"8ms", "every 8 ms", ReportPolicy::Periodic, 8 * kMs},
     {"1ms", "every 1 ms", ReportPolicy::Periodic, 1 * kMs},
+    {"jog", "every 8 ms, a fixed-rate jog running", ReportPolicy::Periodic, 8 * kMs, 3, 40},
 };
 
 double Percentile(std::vector<double> v, double p) {
@@ -107,13 +112,28 @@ bool RunOne(const Config& c, const std::string& dll, double seconds, Result& out
                                                  "{4d1e55b2-f16f-11cf-88cb-001111000030}",
                                                  true);
     model->SetPolicy(pendant, c.policy, c.period);
+    model->devices[pendant].state[2] = c.speed;
+    model->devices[pendant].state[4] = c.function;
     ImportPatch patch;
     {
         SimHost host;
         host.leds[83] = 1;
+        host.dros[3] = 50.0;
+        host.SetField("AxisFullRate[0]", 6000);
         model->hostWindow = host.parentWindow();
         patch.Apply(api.module, DeviceRedirects());
         const std::string profile = BenchProfilePath();
+        if (c.function == 3) {
+            // The jog starts with the first notch.
+            FILE* f = std::fopen(profile.c_str(), "wb");
+            if (f) {
+                std::fputs(
+                    "<profile><Halvex_K4_Pendant><DelaySteps>0</DelaySteps>"
+                    "</Halvex_K4_Pendant></profile>",
+                    f);
+                std::fclose(f);
+            }
+        }
         HWND window = StartPlugin(api, host, profile);
         {
             std::lock_guard<std::recursive_mutex> g(model->lock);
@@ -138,6 +158,12 @@ bool RunOne(const Config& c, const std::string& dll, double seconds, Result& out
                     Decode{model->Now(), model->observed.seq, model->observed.produced});
             };
             RunHostLoop(api, host, o);
+        }
+        if (c.function == 3) {
+            // The row means something only if the jog ran.
+            std::fprintf(stderr, "hostsim: fixed-rate jog: JogVelocity[0] %d, JogStop[0] %d\n",
+                         host.view().read(hk4::fields::JogVelocity.at(0)),
+                         host.view().read(hk4::fields::JogStop.at(0)));
         }
         api.StopPlug();
         patch.Restore();
@@ -246,7 +272,7 @@ int RunBench(const std::string& which, const std::string& dll, double seconds) {
         std::fflush(stdout);
     }
     if (!any) {
-        std::fprintf(stderr, "hostsim: --bench all, silent, on-change, 8ms or 1ms\n");
+        std::fprintf(stderr, "hostsim: --bench all, silent, on-change, 8ms, 1ms or jog\n");
         return 2;
     }
     return 0;

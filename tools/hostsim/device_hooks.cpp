@@ -628,12 +628,41 @@ DWORD WaitOnEvent(DeviceModel& m, Guard& g, HANDLE ev, DWORD timeout, const std:
     return result;
 }
 
+// A wait of a thread of the plug-in other than the host's on a handle of its
+// own, in stepped mode: the time limit runs on the virtual clock (see
+// DeviceModel::LetSleepersRun).
+DWORD VirtualTimedWait(DeviceModel& m, Guard& g, HANDLE h, DWORD timeout) {
+    const DWORD thread = GetCurrentThreadId();
+    m.sleepers.erase(thread);
+    if (timeout == INFINITE || timeout == 0) {
+        g.unlock();
+        return WaitForSingleObject(h, timeout);
+    }
+    const Micros deadline = m.Now() + Micros{timeout} * kMs;
+    m.sleepers[thread] = DeviceModel::Sleeper{deadline, false};
+    for (;;) {
+        g.unlock();
+        const DWORD r = WaitForSingleObject(h, 1);
+        g.lock();
+        if (r != WAIT_TIMEOUT) {
+            m.sleepers.erase(thread);
+            return r;
+        }
+        if (m.Now() >= deadline) {
+            m.sleepers[thread].released = true;
+            return WAIT_TIMEOUT;
+        }
+    }
+}
+
 DWORD WINAPI Hook_WaitForSingleObject(HANDLE h, DWORD timeout) {
     DeviceModel* m = Model();
     if (!m) return WaitForSingleObject(h, timeout);
     Guard g(m->lock);
     auto e = m->events.find(h);
     if (e == m->events.end()) {
+        if (m->stepped && GetCurrentThreadId() != m->hostThread)
+            return VirtualTimedWait(*m, g, h, timeout);
         g.unlock();
         return WaitForSingleObject(h, timeout);
     }
@@ -652,6 +681,15 @@ DWORD WINAPI Hook_WaitForSingleObject(HANDLE h, DWORD timeout) {
     else
         TheTrace().Line("! WaitForSingleObject " + label + " " + limit + " -> " + name);
     return r;
+}
+
+// The plug-in's clock: in stepped mode the virtual one (from an arbitrary
+// start), so that its timing follows the scenario's time, not the machine's.
+DWORD WINAPI Hook_GetTickCount() {
+    DeviceModel* m = Model();
+    if (!m || !m->stepped) return GetTickCount();
+    const Guard g(m->lock);
+    return static_cast<DWORD>(1000000 + m->Now() / kMs);
 }
 
 BOOL WINAPI Hook_GetOverlappedResult(HANDLE h, LPOVERLAPPED ov, LPDWORD bytes, BOOL wait) {
@@ -889,6 +927,7 @@ std::vector<Redirect> DeviceRedirects() {
         {"GetProcAddress", Addr(Hook_GetProcAddress)},
         {"CreateEventA", Addr(Hook_CreateEventA)},
         {"WaitForSingleObject", Addr(Hook_WaitForSingleObject)},
+        {"GetTickCount", Addr(Hook_GetTickCount)},
         {"RegisterDeviceNotificationA", Addr(Hook_RegisterDeviceNotificationA)},
         {"UnregisterDeviceNotification", Addr(Hook_UnregisterDeviceNotification)},
         {"SetTimer", Addr(Hook_SetTimer)},

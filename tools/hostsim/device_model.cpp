@@ -128,6 +128,21 @@ void DeviceModel::RunDue(Micros t, bool inclusive) {
     }
 }
 
+void DeviceModel::LetSleepersRun() {
+    // Bounded: a thread that leaves instead of waiting again is not waited
+    // for past this.
+    for (int spin = 0; spin < 1000; ++spin) {
+        {
+            const std::lock_guard<std::recursive_mutex> g(lock);
+            bool running = false;
+            for (const auto& entry : sleepers)
+                running = running || entry.second.released || entry.second.deadline <= Now();
+            if (!running) return;
+        }
+        Sleep(1);
+    }
+}
+
 void DeviceModel::AdvanceTo(Micros t, bool inclusive) {
     RunDue(t, inclusive);
     if (stepped) now_ = std::max(now_, t);

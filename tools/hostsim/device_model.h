@@ -169,6 +169,20 @@ class DeviceModel {
 
     // --- clock ---
     Micros Now();
+    // Threads of the plug-in other than the host's that wait with a time
+    // limit (its jog watchdog): in stepped mode the limit runs on the
+    // virtual clock, by thread. `released`: the clock passed the limit and
+    // the thread runs until it waits again.
+    struct Sleeper {
+        Micros deadline = 0;
+        bool released = false;
+    };
+    std::map<DWORD, Sleeper> sleepers;
+    const DWORD hostThread = GetCurrentThreadId();
+    // After the host's thread moved the clock (the lock not held): lets every
+    // sleeper whose limit has passed run until it waits again, so that what
+    // it does happens at that time and not whenever the system gets to it.
+    void LetSleepersRun();
     // Runs every scheduled thing up to `t` (inclusive or not), then sets the
     // clock to `t` (stepped mode; real-time mode only runs what is due).
     void AdvanceTo(Micros t, bool inclusive);

@@ -23,6 +23,7 @@
 #include "hostsim/sim_host.h"
 #include "hostsim/soak.h"
 #include "hostsim/trace.h"
+#include "input/jog_watchdog.h"
 
 namespace hostsim {
 
@@ -137,6 +138,8 @@ class Runner {
     void Inside(const char* callback, const std::string& argument);
     void FinishInsideStop();
     void Unload();
+    void Hold(const Tokens& t);
+    void SoakHold(Micros span, Micros lastStepsAt, JogWatch& watch);
     void DeviceCommand(std::size_t device, const Tokens& t, std::size_t at, Micros when);
     std::function<void()> DeviceAction(std::size_t device, const Tokens& t, std::size_t at);
     void ExpectBlock(const Tokens& t);
@@ -167,6 +170,7 @@ class Runner {
     HWND pluginWindow_ = nullptr;
     std::size_t checkpoint_ = 0;
     int ticks_ = 0, expectations_ = 0;
+    Micros lastTickAt_ = 0;
     DWORD cycleMs_ = 10;
     std::vector<std::string> failures_;
     ProcessCounters mark_;
@@ -233,6 +237,7 @@ void Runner::Settle(Micros until) {
         Guard g(model_->lock);
         model_->AdvanceTo(until, true);
     }
+    model_->LetSleepersRun();
     AfterDispatch();
 }
 
@@ -254,6 +259,7 @@ void Runner::Tick() {
     const UINT_PTR id = t->id;
     t->nextDue = due + Micros{t->period} * kMs;
     ++ticks_;
+    lastTickAt_ = due;
     TheTrace().Line(Format("~ tick %d at %s", ticks_, FormatMs(due).c_str()));
     SendMessageA(window, WM_TIMER, id, 0);
     AfterDispatch();
@@ -405,7 +411,15 @@ void Runner::Unload() {
     host_->FlushWrites();
     host_->released = true;
     host_->releasedBy = "while the library was unloaded without StopPlug";
-    FreeLibrary(api_.module);
+    const HMODULE module = api_.module;
+    FreeLibrary(module);
+    char path[MAX_PATH];
+    if (GetModuleFileNameA(module, path, MAX_PATH) != 0) {
+        // A thread of the plug-in holds the library: it is not unloaded, and
+        // what the plug-in does from now on is not done after an unload.
+        TheTrace().Line("~ after FreeLibrary: the library is still loaded");
+        host_->released = false;
+    }
     api_ = PluginApi{};
     // Its import slots went with it.
     patch_.Forget();
@@ -424,6 +438,87 @@ void Runner::Unload() {
     if (was)
         TheTrace().Line(Format("~ %s %s once messages were let through", label.c_str(),
                                IsWindow(window) ? "still exists" : "is gone"));
+}
+
+// "hold MS [first-write=MS tolerance=MS]": the host's thread is held for MS
+// milliseconds of real time without letting a message through (a long
+// redraw, a script, a debugger). Only another thread of the plug-in can act
+// meanwhile: its writes into the host's blocks are traced as they are seen,
+// every millisecond, and the time of the first one, from the hold's start,
+// is traced against the expected time and tolerance. In stepped mode the
+// virtual clock moves on with the real one meanwhile, without a tick.
+void Runner::Hold(const Tokens& t) {
+    const Micros span = Millis(Arg(t, 1));
+    const long expected = Integer(Option(t, 2, "first-write", "-1"));
+    const long tolerance = Integer(Option(t, 2, "tolerance", "0"));
+    host_->FlushWrites();
+    const long before = host_->writesSeen;
+    LARGE_INTEGER frequency, start, now;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    auto elapsed = [&] {
+        QueryPerformanceCounter(&now);
+        return static_cast<Micros>((now.QuadPart - start.QuadPart) * 1000000 / frequency.QuadPart);
+    };
+    // Stepped: the virtual clock follows the real one through the hold, and
+    // the plug-in's other threads get their turn as it moves.
+    const Micros virtualStart = model_->Now();
+    auto follow = [&](Micros at) {
+        if (realtime_) return;
+        {
+            Guard g(model_->lock);
+            model_->AdvanceTo(virtualStart + at, true);
+        }
+        model_->LetSleepersRun();
+    };
+    Micros first = -1;
+    for (Micros at = 0; at < span; at = elapsed()) {
+        follow(at);
+        host_->FlushWrites();
+        if (first < 0 && host_->writesSeen != before) first = at;
+        Sleep(1);
+    }
+    follow(span);
+    host_->FlushWrites();
+    if (first < 0 && host_->writesSeen != before) first = span;
+    const long ms = static_cast<long>(span / 1000);
+    if (first < 0) {
+        TheTrace().Line(Format("~ hold %ldms: nothing written", ms));
+    } else {
+        const long at = static_cast<long>(first / 1000);
+        TheTrace().Line(Format("# hold: first write seen at %ldms", at));
+        if (expected >= 0 && at >= expected - tolerance && at <= expected + tolerance)
+            TheTrace().Line(
+                Format("~ hold %ldms: first write at %ld+-%ldms", ms, expected, tolerance));
+        else
+            TheTrace().Line(Format("~ hold %ldms: first write at %ldms", ms, at));
+    }
+}
+
+// A soak's hold of the host's thread (see Hold): no jog may run past the
+// deadman's time since the last poll with wheel steps, with the tolerance of
+// the hold scenarios.
+void Runner::SoakHold(Micros span, Micros lastStepsAt, JogWatch& watch) {
+    constexpr Micros kToleranceMs = 80;
+    const Micros start = model_->Now();
+    LARGE_INTEGER frequency, begin, now;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&begin);
+    for (Micros at = 0;;) {
+        {
+            Guard g(model_->lock);
+            model_->AdvanceTo(start + at, true);
+        }
+        model_->LetSleepersRun();
+        host_->FlushWrites();
+        const Micros since = model_->Now() - lastStepsAt;
+        if (since > (Micros{hk4::kJogDeadlineMs} + kToleranceMs) * kMs) watch.Held(since / kMs);
+        if (at >= span) break;
+        Sleep(1);
+        QueryPerformanceCounter(&now);
+        at = std::min(span, static_cast<Micros>((now.QuadPart - begin.QuadPart) * 1000000 /
+                                                frequency.QuadPart));
+    }
 }
 
 void Runner::FinishInsideStop() {
@@ -778,6 +873,16 @@ void Runner::Soak(const Tokens& t) {
     if (cycles != "steady" && cycles != "random") throw BadLine{"cycles=steady or random"};
     const std::string jogSwitch = Option(t, 3, "jog-switch", "on");
     if (jogSwitch != "on" && jogSwitch != "random") throw BadLine{"jog-switch=on or random"};
+    // One poll in N (on average) is followed by a hold of the host's thread
+    // of 0 to 2 s.
+    const long holdOne = Integer(Option(t, 3, "holds", "0"), 10);
+    uint32_t holdRandom = static_cast<uint32_t>(seed) * 2654435761u + 1;
+    auto nextHoldRandom = [&holdRandom] {
+        holdRandom = holdRandom * 1664525u + 1013904223u;
+        return holdRandom >> 8;
+    };
+    long holds = 0;
+    Micros lastStepsAt = model_->Now();
     const std::string wheel = Option(t, 3, "wheel", "plain");
     if (wheel != "plain" && wheel != "bursts") throw BadLine{"wheel=plain or bursts"};
     bool jogSwitchOn = true;
@@ -838,6 +943,11 @@ void Runner::Soak(const Tokens& t) {
             RunFor(25 * kMs);
         }
         watch.Rested(rested, restLimit);
+        if (pendant.wheelStepped()) lastStepsAt = lastTickAt_;
+        if (holdOne > 0 && nextHoldRandom() % static_cast<uint32_t>(holdOne) == 0) {
+            SoakHold(Micros{nextHoldRandom() % 2001} * kMs, lastStepsAt, watch);
+            ++holds;
+        }
     }
     if (!jogSwitchOn) Execute(Tokenize("led 83 on"));
     play(pendant.Rest());
@@ -847,6 +957,7 @@ void Runner::Soak(const Tokens& t) {
     cursor_ = line;
     TheTrace().SetSink(nullptr);
     TheTrace().Line(watch.Summary());
+    if (holdOne > 0) TheTrace().Line(Format("~ soak: %ld holds", holds));
     if (wheel == "bursts") {
         // Step jog on X throughout: the host was asked to move X exactly as
         // far as the reports that reached the jog engine turned the wheel.
@@ -945,7 +1056,7 @@ void Runner::Execute(const Tokens& t) {
         static const char* const kReserved[] = {
             "device", "at",          "tick",    "update", "run",    "wait", "expect",
             "start",  "stop",        "call",    "check",  "repeat", "soak", "counters",
-            "inside", "allocations", "profile", "sweep",  "unload"};
+            "inside", "allocations", "profile", "sweep",  "unload", "hold"};
         for (const char* r : kReserved)
             if (name == r) throw BadLine{"a device cannot be called " + name};
         const uint16_t vid = static_cast<uint16_t>(Integer(Option(t, 2, "vid", "0x04D8"), 16));
@@ -1018,6 +1129,8 @@ void Runner::Execute(const Tokens& t) {
         Sweep(t);
     } else if (cmd == "unload") {
         Unload();
+    } else if (cmd == "hold") {
+        Hold(t);
     } else if (cmd == "inside") {
         if (t.size() < 4) throw BadLine{"inside CALLBACK ARGUMENT ACTION..."};
         inside_.push_back(InsideAction{t[1], t[2], Tokens(t.begin() + 3, t.end())});

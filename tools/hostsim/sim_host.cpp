@@ -161,6 +161,7 @@ void SimHost::CheckLive(const std::string& what) {
 void SimHost::FlushWrites() {
     if (!TheTrace().Enabled()) return;
     for (const std::string& line : watch_.Changes(view_)) {
+        ++writesSeen;
         CheckLive(line);
         TheTrace().Line(line);
     }

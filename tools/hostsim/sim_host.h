@@ -60,6 +60,8 @@ class SimHost {
     // "< message \" Jog OFF. \""). A write of the value a field already
     // held changes nothing and is not seen.
     void FlushWrites();
+    // Writes FlushWrites has traced so far.
+    long writesSeen = 0;
     // The host itself sets a field: not traced as the plug-in's write.
     bool SetField(const std::string& name, double value);
 

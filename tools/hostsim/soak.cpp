@@ -189,6 +189,15 @@ void JogWatch::Rested(int restTicks, int limit) {
                tick_, axes.c_str(), startedAt_, restTicks));
 }
 
+void JogWatch::Held(long sinceStepsMs) {
+    if (!Running() || reported_) return;
+    reported_ = true;
+    Failure(
+        Format("the jog started at tick %d still runs %ld ms after the last poll with wheel "
+               "steps, in a hold after tick %d",
+               startedAt_, sinceStepsMs, tick_));
+}
+
 void JogWatch::Finish(int restTicks) {
     if (removalOpen_) Failure("the last removal was never followed by a tick");
     Rested(restTicks, 0);

@@ -106,6 +106,10 @@ class JogWatch {
     // Called once per tick with how many ticks the wheel has rested.
     void Rested(int ticks, int limit);
     void Finish(int restTicks);
+    // During a hold of the host's thread, once the deadman's time and a
+    // tolerance have passed since the last poll with wheel steps: a jog
+    // still running is a failure.
+    void Held(long sinceStepsMs);
 
     std::vector<std::string> failures;
     int failureCount = 0;
