@@ -436,6 +436,12 @@ class Run:
                                  (line_no, " ".join(rest[1:]), out, rest[0]))
             elif cmd == "mark":
                 self.mark = time.monotonic()
+            elif cmd == "mark-at":  # mark-at "PATTERN": the last trace line like it was read
+                r = glob(rest[0])
+                seen = [when for when, t in self.trace.lines if r.match(t)]
+                if not seen:
+                    raise Failed("line %d: no trace line like %s" % (line_no, rest[0]))
+                self.mark = seen[-1]
             elif cmd == "sleep":
                 time.sleep(float(rest[0]) / 1000.0)
             elif cmd in ("expect", "expect-none"):

@@ -37,6 +37,8 @@ void RunHostLoop(const PluginApi& api, SimHost& host, const LoopOptions& options
                 if (options.afterTick) options.afterTick();
             }
             host.FlushWrites();
+            if (options.afterPoll && msg.message == WM_TIMER && msg.hwnd != host.parentWindow())
+                options.afterPoll();
         }
         DeliverBroadcasts();
         if (options.cycleMs && elapsedMs() >= nextCycle) {
@@ -46,6 +48,41 @@ void RunHostLoop(const PluginApi& api, SimHost& host, const LoopOptions& options
             nextCycle += options.cycleMs;
         }
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
+    }
+}
+
+void HoldHostThread(SimHost& host, Micros span, long expected, long tolerance,
+                    const std::function<void(Micros)>& follow) {
+    host.FlushWrites();
+    const long before = host.writesSeen;
+    LARGE_INTEGER frequency, start, now;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    auto elapsed = [&] {
+        QueryPerformanceCounter(&now);
+        return static_cast<Micros>((now.QuadPart - start.QuadPart) * 1000000 / frequency.QuadPart);
+    };
+    Micros first = -1;
+    for (Micros at = 0; at < span; at = elapsed()) {
+        follow(at);
+        host.FlushWrites();
+        if (first < 0 && host.writesSeen != before) first = at;
+        Sleep(1);
+    }
+    follow(span);
+    host.FlushWrites();
+    if (first < 0 && host.writesSeen != before) first = span;
+    const long ms = static_cast<long>(span / 1000);
+    if (first < 0) {
+        TheTrace().Line(Format("~ hold %ldms: nothing written", ms));
+    } else {
+        const long at = static_cast<long>(first / 1000);
+        TheTrace().Line(Format("# hold: first write seen at %ldms", at));
+        if (expected >= 0 && at >= expected - tolerance && at <= expected + tolerance)
+            TheTrace().Line(
+                Format("~ hold %ldms: first write at %ld+-%ldms", ms, expected, tolerance));
+        else
+            TheTrace().Line(Format("~ hold %ldms: first write at %ldms", ms, at));
     }
 }
 

@@ -23,11 +23,22 @@ struct LoopOptions {
     std::vector<double>* tickMicros = nullptr;  // host-thread time of each tick
     std::vector<double>* tickSimulatorMicros = nullptr;  // of which the virtual system's
     std::function<void()> afterTick;                     // runs when a timed tick has returned
+    std::function<void()> afterPoll;  // runs when any tick of the plug-in's window has returned
 };
 
 // Runs the host's message loop: dispatches messages, calls Update once per
 // cycle, delivers device broadcasts and traces the host field writes.
 void RunHostLoop(const PluginApi& api, SimHost& host, const LoopOptions& options);
+
+// Holds the host's thread for `span` of real time without letting a message
+// through (a long redraw, a script, a debugger). Only another thread of the
+// plug-in can act meanwhile: its writes into the host's blocks are traced as
+// they are seen, every millisecond, and the time of the first one from the
+// hold's start is traced against `expected` +- `tolerance` ms (none expected:
+// -1). `follow(at)` runs at each look with the time since the hold's start
+// (a stepped scenario moves its virtual clock with it).
+void HoldHostThread(SimHost& host, Micros span, long expected, long tolerance,
+                    const std::function<void(Micros)>& follow);
 
 class PendantThread {
   public:

@@ -44,6 +44,11 @@ void Usage() {
         "  --linger-ms N     without a scenario: stay N ms after unloading the plug-in\n"
         "  --field NAME V    without a scenario: the host field NAME holds V (the host starts\n"
         "                    with StepSize 0.01, AxisFullRate[0..5] 6000 and a jog rate of 50 %%)\n"
+        "  --hold-after-jog DELAY HOLD FIRST TOLERANCE\n"
+        "                    without a scenario: after the first tick at least DELAY ms after\n"
+        "                    the first \"DOJOG\", the host's thread is held HOLD ms without\n"
+        "                    pumping; the first write meanwhile is expected FIRST +- TOLERANCE ms\n"
+        "                    from the hold's start\n"
         "Without --scenario or --bench the host runs in real time, with a virtual pendant\n"
         "whose wheel turns, unless --real-pendant is given.\n");
 }
@@ -52,8 +57,14 @@ void Usage() {
 // real time.
 using Fields = std::vector<std::pair<std::string, double>>;
 
+// A hold of the host's thread once a jog runs (--hold-after-jog).
+struct HoldAfterJog {
+    DWORD delayMs = 0, holdMs = 0;
+    long firstWrite = -1, tolerance = 0;
+};
+
 int PlainRun(const std::string& dll, const std::string& profile, DWORD runMs, bool reads,
-             bool realPendant, const Fields& fields) {
+             bool realPendant, const Fields& fields, const HoldAfterJog& hold) {
     hostsim::Trace& trace = hostsim::TheTrace();
     trace.SetEcho(stdout);
     hostsim::PluginApi api;
@@ -121,7 +132,28 @@ int PlainRun(const std::string& dll, const std::string& profile, DWORD runMs, bo
             if (model) pendant = std::make_unique<hostsim::PendantThread>(*model);
             hostsim::LoopOptions o;
             o.ms = runMs;
+            // The hold comes right after a tick, once, while the jog the
+            // first "DOJOG" started may still run.
+            bool jogging = false, held = false;
+            DWORD jogAt = 0;
+            if (hold.holdMs) {
+                host.inside = [&](const char* callback, const std::string& argument) {
+                    if (!jogging && !std::strcmp(callback, "Code") && argument == "DOJOG") {
+                        jogging = true;
+                        jogAt = GetTickCount();
+                    }
+                };
+                o.afterPoll = [&] {
+                    if (!jogging || held || GetTickCount() - jogAt < hold.delayMs) return;
+                    held = true;
+                    trace.Line(hostsim::Format("# the host's thread is held for %lu ms",
+                                               static_cast<unsigned long>(hold.holdMs)));
+                    hostsim::HoldHostThread(host, hold.holdMs * hostsim::kMs, hold.firstWrite,
+                                            hold.tolerance, [](hostsim::Micros) {});
+                };
+            }
             hostsim::RunHostLoop(api, host, o);
+            host.inside = nullptr;
         }
         trace.Line("> StopPlug");
         api.StopPlug();
@@ -147,6 +179,7 @@ int main(int argc, char** argv) {
     double seconds = 10.0;
     bool reads = false, quiet = false, realPendant = false;
     Fields fields;
+    HoldAfterJog hold;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         const bool more = i + 1 < argc;
@@ -167,6 +200,12 @@ int main(int argc, char** argv) {
         } else if (a == "--field" && i + 2 < argc) {
             fields.emplace_back(argv[i + 1], std::strtod(argv[i + 2], nullptr));
             i += 2;
+        } else if (a == "--hold-after-jog" && i + 4 < argc) {
+            hold.delayMs = static_cast<DWORD>(std::strtoul(argv[i + 1], nullptr, 10));
+            hold.holdMs = static_cast<DWORD>(std::strtoul(argv[i + 2], nullptr, 10));
+            hold.firstWrite = std::strtol(argv[i + 3], nullptr, 10);
+            hold.tolerance = std::strtol(argv[i + 4], nullptr, 10);
+            i += 4;
         } else if (a == "--reads") {
             reads = true;
         } else if (a == "--quiet") {
@@ -196,7 +235,7 @@ int main(int argc, char** argv) {
     } else if (!bench.empty()) {
         status = hostsim::RunBench(bench, dll, seconds);
     } else {
-        status = PlainRun(dll, profile, runMs, reads, realPendant, fields);
+        status = PlainRun(dll, profile, runMs, reads, realPendant, fields, hold);
         // What the plug-in left open can be seen from outside meanwhile.
         if (lingerMs) Sleep(lingerMs);
     }

@@ -451,48 +451,17 @@ void Runner::Hold(const Tokens& t) {
     const Micros span = Millis(Arg(t, 1));
     const long expected = Integer(Option(t, 2, "first-write", "-1"));
     const long tolerance = Integer(Option(t, 2, "tolerance", "0"));
-    host_->FlushWrites();
-    const long before = host_->writesSeen;
-    LARGE_INTEGER frequency, start, now;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&start);
-    auto elapsed = [&] {
-        QueryPerformanceCounter(&now);
-        return static_cast<Micros>((now.QuadPart - start.QuadPart) * 1000000 / frequency.QuadPart);
-    };
     // Stepped: the virtual clock follows the real one through the hold, and
     // the plug-in's other threads get their turn as it moves.
     const Micros virtualStart = model_->Now();
-    auto follow = [&](Micros at) {
+    HoldHostThread(*host_, span, expected, tolerance, [&](Micros at) {
         if (realtime_) return;
         {
             Guard g(model_->lock);
             model_->AdvanceTo(virtualStart + at, true);
         }
         model_->LetSleepersRun();
-    };
-    Micros first = -1;
-    for (Micros at = 0; at < span; at = elapsed()) {
-        follow(at);
-        host_->FlushWrites();
-        if (first < 0 && host_->writesSeen != before) first = at;
-        Sleep(1);
-    }
-    follow(span);
-    host_->FlushWrites();
-    if (first < 0 && host_->writesSeen != before) first = span;
-    const long ms = static_cast<long>(span / 1000);
-    if (first < 0) {
-        TheTrace().Line(Format("~ hold %ldms: nothing written", ms));
-    } else {
-        const long at = static_cast<long>(first / 1000);
-        TheTrace().Line(Format("# hold: first write seen at %ldms", at));
-        if (expected >= 0 && at >= expected - tolerance && at <= expected + tolerance)
-            TheTrace().Line(
-                Format("~ hold %ldms: first write at %ld+-%ldms", ms, expected, tolerance));
-        else
-            TheTrace().Line(Format("~ hold %ldms: first write at %ldms", ms, at));
-    }
+    });
 }
 
 // A soak's hold of the host's thread (see Hold): no jog may run past the
