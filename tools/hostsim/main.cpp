@@ -45,10 +45,10 @@ void Usage() {
         "  --field NAME V    without a scenario: the host field NAME holds V (the host starts\n"
         "                    with StepSize 0.01, AxisFullRate[0..5] 6000 and a jog rate of 50 %%)\n"
         "  --hold-after-jog DELAY HOLD FIRST TOLERANCE\n"
-        "                    without a scenario: after the first tick at least DELAY ms after\n"
-        "                    the first \"DOJOG\", the host's thread is held HOLD ms without\n"
-        "                    pumping; the first write meanwhile is expected FIRST +- TOLERANCE ms\n"
-        "                    from the hold's start\n"
+        "                    without a scenario: after the first tick of a jog that has run\n"
+        "                    DELAY ms since its \"DOJOG\", the host's thread is held HOLD ms\n"
+        "                    without pumping; the first write meanwhile is expected\n"
+        "                    FIRST +- TOLERANCE ms from the hold's start\n"
         "Without --scenario or --bench the host runs in real time, with a virtual pendant\n"
         "whose wheel turns, unless --real-pendant is given.\n");
 }
@@ -132,16 +132,17 @@ int PlainRun(const std::string& dll, const std::string& profile, DWORD runMs, bo
             if (model) pendant = std::make_unique<hostsim::PendantThread>(*model);
             hostsim::LoopOptions o;
             o.ms = runMs;
-            // The hold comes right after a tick, once, while the jog the
-            // first "DOJOG" started may still run.
+            // The hold comes right after a tick, once, while a jog runs that
+            // has run DELAY ms: from a "DOJOG" on, up to its "ENDJOG".
             bool jogging = false, held = false;
             DWORD jogAt = 0;
             if (hold.holdMs) {
                 host.inside = [&](const char* callback, const std::string& argument) {
-                    if (!jogging && !std::strcmp(callback, "Code") && argument == "DOJOG") {
-                        jogging = true;
-                        jogAt = GetTickCount();
-                    }
+                    if (std::strcmp(callback, "Code") != 0) return;
+                    if (argument == "ENDJOG") jogging = false;
+                    if (argument != "DOJOG" || jogging) return;
+                    jogging = true;
+                    jogAt = GetTickCount();
                 };
                 o.afterPoll = [&] {
                     if (!jogging || held || GetTickCount() - jogAt < hold.delayMs) return;
