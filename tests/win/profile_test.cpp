@@ -77,13 +77,14 @@ void Dump(IXMLDOMNode* node, std::string& out) {
 // The file as a DOM sees it, white space included, in a compact form:
 // elements, text, and anything else as its own XML. Empty when it does not
 // load.
-std::string DomOf(const std::string& path) {
+// The file as the document service loads it; null when it does not.
+ComPtr<IXMLDOMDocument> Loaded(const std::string& path, bool keepWhiteSpace = false) {
     ComPtr<IXMLDOMDocument> doc;
     if (FAILED(CoCreateInstance(kClsidDomDocument, nullptr, CLSCTX_INPROC_SERVER,
                                 kIidXmlDomDocument, reinterpret_cast<void**>(doc.Put()))))
-        return "(no MSXML)";
+        return ComPtr<IXMLDOMDocument>();
     doc->put_async(VARIANT_FALSE);
-    doc->put_preserveWhiteSpace(VARIANT_TRUE);
+    doc->put_preserveWhiteSpace(keepWhiteSpace ? VARIANT_TRUE : VARIANT_FALSE);
     std::wstring wide(path.begin(), path.end());
     Bstr wpath(SysAllocString(wide.c_str()));
     VARIANT v;
@@ -91,7 +92,13 @@ std::string DomOf(const std::string& path) {
     v.vt = VT_BSTR;
     v.bstrVal = wpath.Get();
     VARIANT_BOOL ok = VARIANT_FALSE;
-    if (FAILED(doc->load(v, &ok)) || !ok) return "";
+    if (FAILED(doc->load(v, &ok)) || !ok) return ComPtr<IXMLDOMDocument>();
+    return doc;
+}
+
+std::string DomOf(const std::string& path) {
+    const ComPtr<IXMLDOMDocument> doc = Loaded(path, true);
+    if (!doc) return "";
     ComPtr<IXMLDOMNodeList> children;
     doc->get_childNodes(children.Put());
     long count = 0;
@@ -329,23 +336,6 @@ std::string Encoded(const std::wstring& text, UINT codePage) {
                                       &out[0], static_cast<int>(out.size()), nullptr, nullptr);
     out.resize(n > 0 ? n : 0);
     return out;
-}
-
-ComPtr<IXMLDOMDocument> Loaded(const std::string& path) {
-    ComPtr<IXMLDOMDocument> doc;
-    if (FAILED(CoCreateInstance(kClsidDomDocument, nullptr, CLSCTX_INPROC_SERVER,
-                                kIidXmlDomDocument, reinterpret_cast<void**>(doc.Put()))))
-        return ComPtr<IXMLDOMDocument>();
-    doc->put_async(VARIANT_FALSE);
-    std::wstring wide(path.begin(), path.end());
-    Bstr wpath(SysAllocString(wide.c_str()));
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_BSTR;
-    v.bstrVal = wpath.Get();
-    VARIANT_BOOL ok = VARIANT_FALSE;
-    if (FAILED(doc->load(v, &ok)) || !ok) return ComPtr<IXMLDOMDocument>();
-    return doc;
 }
 
 // The text of the node `query` selects in the loaded document; "(none)"
