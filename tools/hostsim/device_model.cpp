@@ -424,8 +424,7 @@ void DeviceModel::CheckAfterStop(HWND pluginWindow) {
             Error(
                 Format("the %s into %s on %s was never finished: after StopPlug the system "
                        "may still use its buffer and write into its OVERLAPPED",
-                       Kind(op), OverlappedLabel(op.ov).c_str(),
-                       handles[op.handle].label.c_str()));
+                       Kind(op), OverlappedLabel(op.ov).c_str(), handles[op.handle].label.c_str()));
     if (pluginWindow && IsWindow(pluginWindow))
         Error(WindowLabel(pluginWindow) + " still exists after StopPlug");
 }

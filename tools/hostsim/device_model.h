@@ -97,8 +97,9 @@ struct VirtualHandle {
     bool overflowed = false;  // reports were dropped since the queue was last empty
 };
 
-// One overlapped read, or (`write`) one output report write. While it is Pending or Cancelling the system owns
-// its buffer and OVERLAPPED; Completed means the system is done with them;
+// One overlapped read, or (`write`) one output report write. While it is
+// Pending or Cancelling the system owns its buffer and OVERLAPPED; Completed
+// means the system is done with them;
 // `observed` means the plug-in has seen the end (ReadFile returned TRUE, a
 // wait on its event succeeded, or GetOverlappedResult reported it).
 enum class ReadState { Pending, Cancelling, Completed };
@@ -118,7 +119,7 @@ struct ReadOp {
     DWORD bytes = 0;
     Report report;  // the report it delivered
     bool write = false;
-    Micros endsAt = -1;  // when a held write completes; -1 = never by itself
+    Micros endsAt = -1;                     // when a held write completes; -1 = never by itself
     uint8_t sent[kOutputReportBytes] = {};  // the report a write carries
 };
 
