@@ -1,6 +1,9 @@
-// The report read, and the end of the report write. At most one read is outstanding, into the read
-// event record's own buffer; InputReport only ever receives a read that has ended with a whole
-// report, so the decoders never see a buffer that the system can still fill.
+// The report read, and the end of the report write. At most one read is
+// outstanding, into the read event record's own buffer; InputReport only
+// ever receives a read that has ended with a whole report, so the decoders
+// never see a buffer that the system can still fill. The write has a record
+// of its own, and ends the same way: seen without waiting, or cancelled and
+// waited for when its handle closes.
 //
 // A tick drains what has already arrived, without waiting, and keeps the
 // newest report, so the decoded report is never older than about one tick
