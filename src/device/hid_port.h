@@ -57,16 +57,17 @@ struct HidAttributes {
     uint16_t ProductID = 0;
 };
 
-// State of the one report read.
+// State of the one report read (or of the one report write).
 enum class ReadStatus {
     Completed,  // the read has ended with data; `bytes` tells how much
-    Pending,    // still going on: the system may still fill the buffer
+    Pending,    // still going on: the system may still use the buffer
     Failed,     // ended without data; nothing is outstanding
     Gone,       // ended because the device was removed; nothing is outstanding
 };
 
-// What a failed ReadFile (`started`) or GetOverlappedResult means, from
-// GetLastError: still going on, the device removed, or another failure.
+// What a failed ReadFile or WriteFile (`started`) or GetOverlappedResult
+// means, from GetLastError: still going on, the device removed, or another
+// failure.
 // Windows fails a read on a removed device with ERROR_DEVICE_NOT_CONNECTED;
 // Wine's class driver with ERROR_ACCESS_DENIED (STATUS_DELETE_PENDING).
 ReadStatus ReadFailure(uint32_t lastError, bool started);
@@ -101,13 +102,17 @@ class HidFile {
     // ReadFile of kReportReadSize bytes into the record's buffer, overlapped
     // with the record. Completed when the data came at once.
     virtual ReadResult StartRead(ReadEventRecord& record) = 0;
-    // GetOverlappedResult without waiting.
+    // GetOverlappedResult without waiting, for the read or write that uses
+    // the record.
     virtual ReadResult FinishRead(ReadEventRecord& record) = 0;
-    // CancelIoEx of the read that uses the record (CancelIo where the
-    // system lacks CancelIoEx: the thread that started the read cancels it).
+    // CancelIoEx of the read or write that uses the record (CancelIo where
+    // the system lacks CancelIoEx: the thread that started the transfer
+    // cancels it; each file has only one).
     virtual void CancelRead(ReadEventRecord& record) = 0;
-    // WriteFile without an overlapped record; true when it succeeded.
-    virtual bool Write(const uint8_t* data, uint32_t size) = 0;
+    // WriteFile of `size` bytes (at most kReportReadSize), copied into the
+    // record's buffer first, overlapped with the record. Completed when the
+    // write ended at once; Pending while the system still sends it.
+    virtual ReadResult StartWrite(ReadEventRecord& record, const uint8_t* data, uint32_t size) = 0;
 };
 
 // The list of present device interfaces of one class (SetupDiGetClassDevsA).

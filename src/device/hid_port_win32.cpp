@@ -47,11 +47,12 @@ GUID ToGuid(const DeviceGuid& guid) {
     return out;
 }
 
-// Cancels the read that uses `overlapped`. CancelIoEx came with Windows
-// Vista; on XP, CancelIo cancels the I/O the calling thread started on the
-// file, which is that read: the host's thread starts and cancels it, and
-// only one read is outstanding per file. Looked up at each (rare) call, so
-// that nothing is kept between the plug-in's loads.
+// Cancels the read or write that uses `overlapped`. CancelIoEx came with
+// Windows Vista; on XP, CancelIo cancels the I/O the calling thread started
+// on the file, which is that transfer: the host's thread starts and cancels
+// it, and only one is outstanding per file (reads and writes have files of
+// their own). Looked up at each (rare) call, so that nothing is kept between
+// the plug-in's loads.
 void CancelOneRead(HANDLE file, OVERLAPPED* overlapped) {
     using CancelIoExFn = BOOL(WINAPI*)(HANDLE, LPOVERLAPPED);
     const HMODULE kernel = GetModuleHandleA("kernel32.dll");
@@ -86,7 +87,7 @@ class Win32ReadEvent final : public ReadEventRecord {
 
     OVERLAPPED overlapped{};
     uint8_t buffer[kReportReadSize] = {};
-    DWORD bytesRead = 0;  // filled by a read that completes at once
+    DWORD bytesRead = 0;  // filled by a read or write that completes at once
 
   private:
     UniqueEvent event_;
@@ -128,9 +129,15 @@ class Win32File final : public HidFile {
         CancelOneRead(file_.get(), &record.overlapped);
     }
 
-    bool Write(const uint8_t* data, uint32_t size) override {
-        DWORD written = 0;
-        return WriteFile(file_.get(), data, size, &written, nullptr) != FALSE;
+    ReadResult StartWrite(ReadEventRecord& base, const uint8_t* data, uint32_t size) override {
+        Win32ReadEvent& record = static_cast<Win32ReadEvent&>(base);
+        if (size > sizeof record.buffer) return ReadResult{ReadStatus::Failed, 0};
+        // The system reads the report from the record until the write ends.
+        std::memcpy(record.buffer, data, size);
+        record.bytesRead = 0;
+        if (WriteFile(file_.get(), record.buffer, size, &record.bytesRead, &record.overlapped))
+            return ReadResult{ReadStatus::Completed, record.bytesRead};
+        return ReadResult{ReadFailure(GetLastError(), true), 0};
     }
 
   private:

@@ -1,5 +1,6 @@
-// When the lamp's output report goes out. Each write is a synchronous USB
-// transfer on the host's thread, so it is made only when it matters: its
+// When the lamp's output report goes out. Each write is a USB transfer
+// (overlapped: the host's thread never waits for it, and the next write
+// waits for its end), so it is made only when it matters: its
 // content changed since the last report written successfully, the link has
 // just come up, the last write failed, or a second has passed since the last
 // write (a pendant that lost its lamp state gets it back within that second).
@@ -21,7 +22,7 @@ class OutputGate {
     // Asked once per tick that could write: true when `report` is to be
     // written now.
     bool Due(const uint8_t (&report)[kOutputReportSize]);
-    // What became of the write that Due asked for.
+    // What became of a write that Due asked for, once it has ended.
     void Written(const uint8_t (&report)[kOutputReportSize], bool ok);
 
   private:

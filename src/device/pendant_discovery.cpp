@@ -15,9 +15,11 @@ constexpr OpenParams kProbeParams{0, win32::kFileShareRead | win32::kFileShareWr
 constexpr OpenParams kReadParams{win32::kGenericRead,
                                  win32::kFileShareRead | win32::kFileShareWrite,
                                  win32::kOpenExisting, win32::kFileFlagOverlapped};
-// Reports are written synchronously.
-constexpr OpenParams kWriteParams{
-    win32::kGenericWrite, win32::kFileShareRead | win32::kFileShareWrite, win32::kOpenExisting, 0};
+// Reports are written overlapped too: a pendant or hub that holds an OUT
+// transfer must not hold the host's thread with it.
+constexpr OpenParams kWriteParams{win32::kGenericWrite,
+                                  win32::kFileShareRead | win32::kFileShareWrite,
+                                  win32::kOpenExisting, win32::kFileFlagOverlapped};
 
 uint8_t FoldAscii(uint8_t c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<uint8_t>(c - 'A' + 'a') : c;
@@ -132,7 +134,7 @@ void PendantWindow::SearchPendant() {
     if (!DevicePresent) {
         // No pendant: the link is down and holds no transfer handles.
         CloseReadHandle();
-        WriteHandle.reset();
+        CloseWriteHandle();
         // A pendant lost this way (no removal of its path came) leaves no
         // jog of its wheel running.
         input.EndRunningJog(plugin_.host);
@@ -155,7 +157,7 @@ void PendantWindow::EnsureReadEvent() {
 
 void PendantWindow::OpenReportHandles() {
     CloseReadHandle();
-    WriteHandle.reset();
+    CloseWriteHandle();
     EnsureReadEvent();
     // A failed open leaves that handle closed; the tick then skips that
     // transfer and the pendant still counts as present.
@@ -236,7 +238,7 @@ void PendantWindow::OnRemoval() {
     // removal broadcast came after it.
     if (!DevicePresent && !ReadHandle && !WriteHandle) return;
     CloseReadHandle();
-    WriteHandle.reset();
+    CloseWriteHandle();
     DevicePresent = false;
     EndJogWithLink();
 }
@@ -252,7 +254,7 @@ void PendantWindow::EndJogWithLink() {
 void PendantWindow::FailLinkDown() {
     const bool wasUp = DevicePresent;
     CloseReadHandle();
-    WriteHandle.reset();
+    CloseWriteHandle();
     DevicePresent = false;
     if (wasUp) EndJogWithLink();
 }

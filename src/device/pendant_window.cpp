@@ -14,10 +14,12 @@ PendantWindow::~PendantWindow() {
     // link by now.
     if (DevicePresent && !dismissed_) input.EndRunningJog(plugin_.host);
     ProbeHandle.reset();
-    // The read is cancelled and has ended before its buffer and record go.
+    // The read and the write are cancelled and have ended before their
+    // buffers and records go.
     CloseReadHandle();
-    WriteHandle.reset();
+    CloseWriteHandle();
     ReadEvent.reset();
+    WriteEvent.reset();
     notifications_.reset();
     StopTimer();
 }

@@ -5,7 +5,8 @@
 // to the system goes through the HidPort it is given.
 //
 // Everything runs on the host's user-interface thread, one call at a time.
-// The only other actor is the system completing the outstanding report read.
+// The only other actor is the system completing the outstanding report read
+// and the outstanding report write.
 #pragma once
 
 #include <cstdint>
@@ -116,6 +117,9 @@ class PendantWindow {
     bool DevicePresent = false;
     std::unique_ptr<HidFile> ReadHandle;
     std::unique_ptr<HidFile> WriteHandle;
+    // The write's event, overlapped record and buffer, made with the first
+    // write; like ReadEvent it outlives the handles.
+    std::unique_ptr<ReadEventRecord> WriteEvent;
 
     // Polling state shared with the wheel functions: RestoreAbsolute,
     // TabShown, TabTicks.
@@ -129,6 +133,7 @@ class PendantWindow {
     InputInterpreter input;
 
     bool ReadOutstanding() const { return readPending_; }
+    bool WriteOutstanding() const { return writePending_; }
 
   private:
     // Links the first pendant in the HID device list, or, with none there,
@@ -142,6 +147,12 @@ class PendantWindow {
     // Closes ReadHandle; an outstanding read is cancelled and has ended
     // before the handle goes.
     void CloseReadHandle();
+    // The same for WriteHandle and its outstanding write.
+    void CloseWriteHandle();
+    // Cancels the transfer outstanding on `file` with `record` and waits a
+    // bounded time for it to end; a transfer that does not end takes its
+    // record with it (AbandonRecord). Clears `pending`.
+    void EndOutstanding(HidFile& file, std::unique_ptr<ReadEventRecord>& record, bool& pending);
     void OnRemoval();
     // Takes the link down after a failure; a jog the link may have started
     // is ended as on a removal.
@@ -183,9 +194,13 @@ class PendantWindow {
     // Copies a completed read into InputReport when it brought a whole
     // report; true when it did.
     bool TakeReport(const ReadResult& result);
-    // Gives up a read that does not end after its cancellation: its memory
-    // is kept for ever rather than freed while the system may still write.
-    void AbandonRead();
+    // Gives up a transfer that does not end after its cancellation: its
+    // memory is kept for ever rather than freed while the system may still
+    // use it.
+    static void AbandonRecord(std::unique_ptr<ReadEventRecord> record);
+    // Asks how the outstanding write ended, once WriteEvent is signalled;
+    // true when none is outstanding any more.
+    bool EndWrite();
 
     HidPort& port_;
     PluginState& plugin_;
@@ -195,6 +210,10 @@ class PendantWindow {
     // again, so that a pendant plugged in later is still heard of.
     bool registrationLost_ = false;
     bool readPending_ = false;  // a read on ReadHandle may still fill ReadEvent's buffer
+    // A write on WriteHandle may still be sending WriteEvent's buffer,
+    // which holds `writing_`.
+    bool writePending_ = false;
+    uint8_t writing_[kOutputReportSize] = {};
     // Set at every link-up: the next report taken is the wheel's baseline.
     bool baselinePending_ = false;
     // Of the reports taken this tick: how many, a press among them, and

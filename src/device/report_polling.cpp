@@ -104,8 +104,16 @@ void PendantWindow::RunTick() {
 }
 
 void PendantWindow::WriteOutputReport() {
-    if (!WriteHandle || !output_.Due(OutputReport)) return;
-    output_.Written(OutputReport, WriteHandle->Write(OutputReport, sizeof OutputReport));
+    // One write at a time, never waited for: while one is outstanding the
+    // lamp's newest report waits for the first tick after it has ended.
+    if (!WriteHandle || !EndWrite() || !output_.Due(OutputReport)) return;
+    if (!WriteEvent) WriteEvent = port_.CreateReadEvent(true, true);
+    if (!WriteEvent) return;  // the next tick tries again
+    std::memcpy(writing_, OutputReport, sizeof writing_);
+    const ReadResult started =
+        WriteHandle->StartWrite(*WriteEvent, OutputReport, sizeof OutputReport);
+    writePending_ = started.status == ReadStatus::Pending;
+    if (!writePending_) output_.Written(writing_, started.status == ReadStatus::Completed);
 }
 
 void PendantWindow::StopTimer() {

@@ -1,7 +1,9 @@
-// The report read. At most one read is outstanding, into the read event
-// record's own buffer; InputReport only ever receives a read that has ended
-// with a whole report, so the decoders never see a buffer that the system
-// can still fill.
+// The report read, and the end of the report write. At most one read is
+// outstanding, into the read event record's own buffer; InputReport only
+// ever receives a read that has ended with a whole report, so the decoders
+// never see a buffer that the system can still fill. The write has a record
+// of its own, and ends the same way: seen without waiting, or cancelled and
+// waited for when its handle closes.
 //
 // A tick drains what has already arrived, without waiting, and keeps the
 // newest report, so the decoded report is never older than about one tick
@@ -74,6 +76,18 @@ ReadResult PendantWindow::EndRead() {
     return result;
 }
 
+bool PendantWindow::EndWrite() {
+    if (!writePending_) return true;
+    if (!WriteEvent->Wait(0)) return false;
+    const ReadResult ended = WriteHandle->FinishRead(*WriteEvent);
+    if (ended.status == ReadStatus::Pending) return false;
+    writePending_ = false;
+    // The pendant shows what this write carried, or, when it failed, an
+    // unknown lamp that the gate writes again.
+    output_.Written(writing_, ended.status == ReadStatus::Completed);
+    return true;
+}
+
 bool PendantWindow::TakeReport(const ReadResult& result) {
     // A short read is no report.
     if (result.bytes != kInputReportSize) return false;
@@ -127,24 +141,33 @@ ReportArrival PendantWindow::TakeArrival() {
 
 void PendantWindow::CloseReadHandle() {
     if (!ReadHandle) return;
-    if (readPending_) {
-        ReadHandle->CancelRead(*ReadEvent);
-        // A cancelled read ends soon; only once it has ended may its buffer
-        // and record be reused or freed. What it brought is dropped.
-        const bool ended = ReadEvent->Wait(kCancelWaitMs) &&
-                           ReadHandle->FinishRead(*ReadEvent).status != ReadStatus::Pending;
-        if (!ended) AbandonRead();
-        readPending_ = false;
-    }
+    EndOutstanding(*ReadHandle, ReadEvent, readPending_);
     ReadHandle.reset();
 }
 
-void PendantWindow::AbandonRead() {
-    // Reachable for ever and never freed: the system may still write into
-    // the buffer and the record. A new event is made when the pendant is
-    // opened again.
+void PendantWindow::CloseWriteHandle() {
+    if (!WriteHandle) return;
+    EndOutstanding(*WriteHandle, WriteEvent, writePending_);
+    WriteHandle.reset();
+}
+
+void PendantWindow::EndOutstanding(HidFile& file, std::unique_ptr<ReadEventRecord>& record,
+                                   bool& pending) {
+    if (!pending) return;
+    file.CancelRead(*record);
+    // A cancelled transfer ends soon; only once it has ended may its buffer
+    // and record be reused or freed. What a read brought is dropped.
+    const bool ended =
+        record->Wait(kCancelWaitMs) && file.FinishRead(*record).status != ReadStatus::Pending;
+    if (!ended) AbandonRecord(std::move(record));
+    pending = false;
+}
+
+void PendantWindow::AbandonRecord(std::unique_ptr<ReadEventRecord> record) {
+    // Reachable for ever and never freed: the system may still use the
+    // buffer and the record. A new event is made when it is needed again.
     static auto* const lost = new std::vector<std::unique_ptr<ReadEventRecord>>();
-    lost->push_back(std::move(ReadEvent));
+    lost->push_back(std::move(record));
 }
 
 }  // namespace hk4

@@ -77,8 +77,9 @@ struct FakeHidPort::Record : hk4::ReadEventRecord {
     ~Record() override {
         port.Note("CloseHandle ev" + std::to_string(id));
         --port.openEvents_;
-        if (outstanding) port.Fault("read event freed with its read outstanding");
+        if (outstanding) port.Fault("event record freed with its transfer outstanding");
         if (port.pending == this) port.pending = nullptr;
+        if (port.pendingWrite == this) port.pendingWrite = nullptr;
         port.liveRecords.erase(this);
     }
     bool Wait(uint32_t ms) override {
@@ -114,6 +115,9 @@ struct FakeHidPort::File : hk4::HidFile {
         --port.openFiles_;
         if (port.pendingFile == this && port.pending)
             port.Fault("handle closed with its read outstanding");
+        if (port.pendingWriteFile == this && port.pendingWrite)
+            port.Fault("handle closed with its write outstanding");
+        if (port.pendingWriteFile == this) port.pendingWriteFile = nullptr;
         if (port.pendingFile == this) port.pendingFile = nullptr;
         port.liveFiles.erase(this);
     }
@@ -164,14 +168,33 @@ struct FakeHidPort::File : hk4::HidFile {
         record.outstanding = false;
         record.signalled = true;
         record.result = hk4::ReadResult{hk4::ReadStatus::Failed, 0};
+        if (port.pendingWrite == &record) {
+            port.pendingWrite = nullptr;
+            port.pendingWriteFile = nullptr;
+            return;
+        }
         port.pending = nullptr;
         port.pendingFile = nullptr;
     }
-    bool Write(const uint8_t* data, uint32_t size) override {
+    hk4::ReadResult StartWrite(hk4::ReadEventRecord& base, const uint8_t* data,
+                               uint32_t size) override {
         port.Note("WriteFile #" + std::to_string(id) + " " + Hex(data, size));
-        if (params.access != hk4::win32::kGenericWrite)
-            port.Fault("write on a handle not opened for writing");
-        return !port.writesFail;
+        Record& record = static_cast<Record&>(base);
+        if (params.access != hk4::win32::kGenericWrite ||
+            params.flags != hk4::win32::kFileFlagOverlapped)
+            port.Fault("overlapped write on a handle not opened for it");
+        if (record.outstanding) port.Fault("write started while its record is outstanding");
+        if (&record == port.pending) port.Fault("write started with the read's record");
+        if (port.writesFail) return record.result = hk4::ReadResult{hk4::ReadStatus::Failed, 0};
+        record.signalled = !port.writesHold;
+        record.outstanding = port.writesHold;
+        record.result = hk4::ReadResult{
+            port.writesHold ? hk4::ReadStatus::Pending : hk4::ReadStatus::Completed, size};
+        if (port.writesHold) {
+            port.pendingWrite = &record;
+            port.pendingWriteFile = this;
+        }
+        return record.result;
     }
 
     FakeHidPort& port;
@@ -179,6 +202,15 @@ struct FakeHidPort::File : hk4::HidFile {
     std::string path;
     hk4::OpenParams params;
 };
+
+void FakeHidPort::EndWrite() {
+    if (!pendingWrite) return;
+    pendingWrite->outstanding = false;
+    pendingWrite->signalled = true;
+    pendingWrite->result = hk4::ReadResult{hk4::ReadStatus::Completed, 5};
+    pendingWrite = nullptr;
+    pendingWriteFile = nullptr;
+}
 
 FakeHidPort::FakeHidPort() = default;
 FakeHidPort::~FakeHidPort() = default;

@@ -45,6 +45,7 @@ class FakeHidPort : public hk4::HidPort {
     bool readsNeverEnd = false;                         // an outstanding read ignores arrivals
     bool alwaysReady = false;  // every read completes at once, wheel counting up
     bool writesFail = false;   // WriteFile fails
+    bool writesHold = false;   // a write stays outstanding until EndWrite
     uint8_t readyWheel = 0;
     static constexpr std::size_t kQueueSize = 32;
 
@@ -55,6 +56,8 @@ class FakeHidPort : public hk4::HidPort {
     void RemoveUnderHandles(hk4::ReadStatus failure);
     // A report the pendant produces now.
     void Push(const Report& report);
+    // The outstanding write ends with success.
+    void EndWrite();
     // Moves virtual time forward, delivering what the pendant produced.
     void AdvanceTo(uint32_t ms);
     // Delivers the next scheduled report if it comes by `deadline`.
@@ -99,6 +102,8 @@ class FakeHidPort : public hk4::HidPort {
 
     Record* pending = nullptr;  // the record of the outstanding read
     File* pendingFile = nullptr;
+    Record* pendingWrite = nullptr;  // the record of the outstanding write
+    File* pendingWriteFile = nullptr;
     std::map<Record*, bool> liveRecords;
     std::map<File*, bool> liveFiles;
     int openFiles_ = 0;

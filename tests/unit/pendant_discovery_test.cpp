@@ -20,7 +20,7 @@ std::string OpenRead(const std::string& path, const std::string& result) {
     return "CreateFileA " + path + " 0x80000000 0x3 3 0x40000000 -> " + result;
 }
 std::string OpenWrite(const std::string& path, const std::string& result) {
-    return "CreateFileA " + path + " 0x40000000 0x3 3 0x0 -> " + result;
+    return "CreateFileA " + path + " 0x40000000 0x3 3 0x40000000 -> " + result;
 }
 
 int EndJogs(const Rig& rig) {
@@ -346,7 +346,7 @@ TEST(DeviceChange, AnArrivalWithNoPendantLinkedSearchesAgain) {
         std::string path;
         bool searched;
         int openFiles;  // probe, read and write of a linked pendant
-        int events;
+        int events;     // the read's record, and the write's once a tick wrote
     };
     const Case cases[] = {
         {"never found, still none",
@@ -375,8 +375,8 @@ TEST(DeviceChange, AnArrivalWithNoPendantLinkedSearchesAgain) {
          kPendantPath,
          true,
          0,
-         1},
-        {"away, back at its port", {Pendant()}, true, {Pendant()}, true, kPendantPath, false, 3, 1},
+         2},
+        {"away, back at its port", {Pendant()}, true, {Pendant()}, true, kPendantPath, false, 3, 2},
         // The stored path is tried first: a pendant back where it was is
         // linked again even behind another pendant in the list.
         {"away, back at its port behind another pendant",
@@ -387,7 +387,7 @@ TEST(DeviceChange, AnArrivalWithNoPendantLinkedSearchesAgain) {
          kPendantPath,
          false,
          3,
-         1},
+         2},
         {"away, back at another port",
          {Pendant()},
          true,
@@ -396,7 +396,7 @@ TEST(DeviceChange, AnArrivalWithNoPendantLinkedSearchesAgain) {
          kSecondPendantPath,
          true,
          3,
-         1},
+         2},
         {"gone before its removal came",
          {Pendant()},
          false,
@@ -405,7 +405,7 @@ TEST(DeviceChange, AnArrivalWithNoPendantLinkedSearchesAgain) {
          kPendantPath,
          true,
          0,
-         1},
+         2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -160,5 +160,57 @@ TEST(PollingTick, NoWriteWithoutAWriteHandle) {
     EXPECT_EQ(rig.host.ledReadsOf[800], 1);
 }
 
+// A pendant (or hub) that holds an OUT transfer holds no tick: the write
+// stays outstanding, no second one starts, and the lamp as it is then goes
+// out in the first tick after it has ended.
+TEST(PollingTick, AHeldWriteHoldsNoTick) {
+    Rig rig;
+    rig.Link();
+    rig.port.writesHold = true;
+    rig.Tick();
+    EXPECT_TRUE(rig.window->WriteOutstanding());
+    rig.host.leds[800] = 1;
+    for (int i = 0; i < 3; ++i) rig.Tick();
+    EXPECT_EQ(rig.port.CountOf("WriteFile"), 1);
+    rig.port.writesHold = false;
+    rig.port.EndWrite();
+    rig.Tick();
+    EXPECT_EQ(rig.port.log.back(), "WriteFile #4 00 01 00 00 00");
+    EXPECT_FALSE(rig.window->WriteOutstanding());
+    EXPECT_EQ(rig.port.faults, std::vector<std::string>{});
+}
+
+// Every path that closes the write handle cancels a held write and sees it
+// end before the handle, the buffer and the record go, or, when it does not
+// end, keeps its record for ever: the fake reports a record freed under it.
+TEST(PollingTick, AHeldWriteEndsBeforeItsHandleCloses) {
+    const struct {
+        const char* name;
+        bool cancelEnds;
+        void (*close)(Rig&);
+        std::vector<std::string> faults;
+    } cases[] = {
+        {"removal", true, [](Rig& r) { r.Removal(Pendant().path); }, {}},
+        {"another device arrives", true, [](Rig& r) { r.Arrival(); }, {}},
+        {"StopPlug", true, [](Rig& r) { r.window.reset(); }, {}},
+        {"StopPlug, the cancel never ends",
+         false,
+         [](Rig& r) { r.window.reset(); },
+         {"handle closed with its read outstanding", "handle closed with its write outstanding"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig rig;
+        rig.Link();
+        rig.port.writesHold = true;
+        rig.port.cancelEndsRead = c.cancelEnds;
+        rig.Tick();
+        ASSERT_TRUE(rig.window->WriteOutstanding());
+        c.close(rig);
+        EXPECT_EQ(rig.port.CountOf("CancelIoEx #4"), 1);
+        EXPECT_EQ(rig.port.faults, c.faults);
+    }
+}
+
 }  // namespace
 }  // namespace hk4test

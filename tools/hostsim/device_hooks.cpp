@@ -401,7 +401,7 @@ BOOL WINAPI Hook_CloseHandle(HANDLE h) {
             if (op.handle != static_cast<std::size_t>(hi) || op.state != ReadState::Pending)
                 continue;
             op.state = ReadState::Cancelling;
-            TheTrace().Line("~ " + vh.label + " closed with the read into " +
+            TheTrace().Line("~ " + vh.label + " closed with the " + Kind(op) + " into " +
                             m->OverlappedLabel(op.ov) + " outstanding: cancelling");
         }
         return TRUE;
@@ -411,8 +411,8 @@ BOOL WINAPI Hook_CloseHandle(HANDLE h) {
     const SystemCall call;
     for (const ReadOp& op : m->reads)
         if (op.event == h && m->InFlight(op))
-            m->Error(e->second.label + " closed while the read into " + m->OverlappedLabel(op.ov) +
-                     " still signals it");
+            m->Error(e->second.label + " closed while the " + Kind(op) + " into " +
+                     m->OverlappedLabel(op.ov) + " still signals it");
     const std::string label = e->second.label;
     m->events.erase(e);
     const BOOL ok = CloseHandle(h);
@@ -569,19 +569,90 @@ BOOL WINAPI Hook_WriteFile(HANDLE h, LPCVOID buffer, DWORD size, LPDWORD written
         m->Error("WriteFile without an OVERLAPPED on overlapped " + vh.label);
         return Fail(line, ERROR_INVALID_PARAMETER, FALSE);
     }
+    for (const ReadOp& op : m->reads) {
+        if (!m->InFlight(op)) continue;
+        if (ov && op.ov == ov) {
+            m->Error("WriteFile reuses " + m->OverlappedLabel(ov) + " while the " + Kind(op) +
+                     " on " + m->handles[op.handle].label + " that uses it is not finished");
+            return Fail(line, ERROR_INVALID_PARAMETER, FALSE);
+        }
+        if (Overlap(op.buffer, op.size, buffer, size))
+            m->Error("WriteFile from a buffer that the unfinished " + std::string(Kind(op)) +
+                     " into " + m->OverlappedLabel(op.ov) + " still owns");
+        if (op.write && op.handle == static_cast<std::size_t>(hi))
+            m->Error("a second write is started on " + vh.label + " while one is outstanding (" +
+                     m->OverlappedLabel(op.ov) + ")");
+    }
     VirtualDevice& d = m->devices[vh.device];
     if (vh.dead) return Fail(line, m->GoneError(vh), FALSE);
     if (d.failWrites) return Fail(line, ERROR_GEN_FAILURE, FALSE);
     if (!bytes || size != kOutputReportBytes) return Fail(line, ERROR_INVALID_USER_BUFFER, FALSE);
     // Wine's class driver counts the report without its number.
     const DWORD count = d.wineStack ? size - 1 : size;
+    if (ov) {
+        // Transfers the system is done with and the plug-in has seen, or
+        // whose record is now reused, are forgotten.
+        m->reads.erase(std::remove_if(m->reads.begin(), m->reads.end(),
+                                      [ov](const ReadOp& r) {
+                                          return r.state == ReadState::Completed &&
+                                                 (r.observed || r.ov == ov);
+                                      }),
+                       m->reads.end());
+        if (ov->hEvent) ResetEvent(ov->hEvent);
+        ov->Internal = 0x103;  // STATUS_PENDING
+        ov->InternalHigh = 0;
+        ReadOp op;
+        op.number = m->nextRead++;
+        op.handle = static_cast<std::size_t>(hi);
+        op.buffer = static_cast<uint8_t*>(const_cast<void*>(buffer));
+        op.size = size;
+        op.ov = ov;
+        op.event = ov->hEvent;
+        op.started = m->Now();
+        op.thread = GetCurrentThreadId();
+        op.write = true;
+        op.bytes = count;
+        std::memcpy(op.sent, bytes, kOutputReportBytes);
+        if (d.holdWrites) {
+            // The device has not taken the report: the system keeps the
+            // buffer and the OVERLAPPED until it does.
+            op.endsAt = d.writeHold < 0 ? -1 : op.started + d.writeHold;
+            m->reads.push_back(op);
+            return Fail(line, ERROR_IO_PENDING, FALSE);
+        }
+        ov->Internal = 0;
+        ov->InternalHigh = count;
+        op.state = ReadState::Completed;
+        op.observed = true;
+        m->reads.push_back(op);
+        if (ov->hEvent) SetEvent(ov->hEvent);
+    } else if (d.holdWrites) {
+        // A synchronous write returns only when the device takes the report:
+        // the calling (host's) thread is held for as long as it holds it.
+        if (d.writeHold < 0) {
+            m->Error("synchronous WriteFile on " + vh.label +
+                     " holds the host thread for ever: the device never takes the report");
+            return Fail(line, ERROR_GEN_FAILURE, FALSE);
+        }
+        const Micros start = m->Now();
+        if (m->stepped) {
+            m->AdvanceTo(start + d.writeHold, true);
+        } else {
+            g.unlock();
+            Sleep(static_cast<DWORD>(d.writeHold / kMs));
+            g.lock();
+        }
+        if (written) *written = count;
+        TheTrace().Line(line + Format(" -> TRUE %lu after %s (the host thread held)",
+                                      static_cast<unsigned long>(count),
+                                      FormatMs(m->Now() - start).c_str()));
+        m->OutputReport(m->devices[vh.device], bytes);
+        SetLastError(0);
+        return TRUE;
+    }
     if (written) *written = count;
     TheTrace().Line(line + Format(" -> TRUE %lu", static_cast<unsigned long>(count)));
-    if (d.lamp != bytes[1]) {
-        d.lamp = bytes[1];
-        TheTrace().Line("~ " + d.name + " lamp " + (bytes[1] ? "on" : "off"));
-    }
-    if (m->onOutputReport) m->onOutputReport(m->Now());
+    m->OutputReport(d, bytes);
     SetLastError(0);
     return TRUE;
 }
@@ -727,8 +798,12 @@ BOOL WINAPI Hook_GetOverlappedResult(HANDLE h, LPOVERLAPPED ov, LPDWORD bytes, B
     m->Observe(r);
     if (r.error) return Fail(line, r.error, FALSE);
     if (bytes) *bytes = r.bytes;
-    TheTrace().Line(line + Format(" -> TRUE %lu report #%llu", static_cast<unsigned long>(r.bytes),
-                                  static_cast<unsigned long long>(r.report.seq)));
+    if (r.write)
+        TheTrace().Line(line + Format(" -> TRUE %lu", static_cast<unsigned long>(r.bytes)));
+    else
+        TheTrace().Line(line + Format(" -> TRUE %lu report #%llu",
+                                      static_cast<unsigned long>(r.bytes),
+                                      static_cast<unsigned long long>(r.report.seq)));
     SetLastError(0);
     return TRUE;
 }

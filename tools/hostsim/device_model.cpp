@@ -96,6 +96,10 @@ Micros DeviceModel::NextEventTime() {
             consider(d.nextPeriodic);
     for (const ReadOp& op : reads) {
         if (op.state != ReadState::Pending) continue;
+        if (op.write) {
+            if (op.endsAt >= 0) consider(op.endsAt);
+            continue;
+        }
         const VirtualHandle& h = handles[op.handle];
         const VirtualDevice& d = devices[h.device];
         if (d.readMode == ReadMode::Late && !h.queue.empty())
@@ -331,6 +335,17 @@ void DeviceModel::CompleteReads() {
     const Micros now = Now();
     for (ReadOp& op : reads) {
         if (op.state != ReadState::Pending) continue;
+        if (op.write) {
+            if (op.endsAt < 0 || op.endsAt > now) continue;
+            op.ov->Internal = 0;
+            op.ov->InternalHigh = op.bytes;
+            op.state = ReadState::Completed;
+            TheTrace().Line(Format("~ %s completes the write %s", handles[op.handle].label.c_str(),
+                                   OverlappedLabel(op.ov).c_str()));
+            OutputReport(devices[handles[op.handle].device], op.sent);
+            if (op.event) SetEvent(op.event);
+            continue;
+        }
         VirtualHandle& h = handles[op.handle];
         if (h.queue.empty()) continue;
         const VirtualDevice& d = devices[h.device];
@@ -340,6 +355,21 @@ void DeviceModel::CompleteReads() {
         if (!due) continue;
         CompleteRead(op, TakeReport(h));
     }
+}
+
+void DeviceModel::ReleaseWrites(std::size_t device) {
+    for (ReadOp& op : reads)
+        if (op.write && op.state == ReadState::Pending && handles[op.handle].device == device)
+            op.endsAt = Now();
+    CompleteReads();
+}
+
+void DeviceModel::OutputReport(VirtualDevice& d, const uint8_t* bytes) {
+    if (d.lamp != bytes[1]) {
+        d.lamp = bytes[1];
+        TheTrace().Line("~ " + d.name + " lamp " + (bytes[1] ? "on" : "off"));
+    }
+    if (onOutputReport) onOutputReport(Now());
 }
 
 ReadOp* DeviceModel::ReadByOverlapped(const OVERLAPPED* ov) {
@@ -354,8 +384,8 @@ void DeviceModel::FinishCancel(ReadOp& op) {
     op.ov->InternalHigh = 0;
     op.state = ReadState::Completed;
     op.error = ERROR_OPERATION_ABORTED;
-    TheTrace().Line(Format("~ %s: read on %s ends cancelled", OverlappedLabel(op.ov).c_str(),
-                           handles[op.handle].label.c_str()));
+    TheTrace().Line(Format("~ %s: %s on %s ends cancelled", OverlappedLabel(op.ov).c_str(),
+                           Kind(op), handles[op.handle].label.c_str()));
     if (op.event) SetEvent(op.event);
 }
 
@@ -407,9 +437,9 @@ void DeviceModel::CheckAfterStop(HWND pluginWindow) {
     for (ReadOp& op : reads)
         if (InFlight(op))
             Error(
-                Format("the read into %s on %s was never finished: after StopPlug the system "
-                       "may still write into its buffer and OVERLAPPED",
-                       OverlappedLabel(op.ov).c_str(), handles[op.handle].label.c_str()));
+                Format("the %s into %s on %s was never finished: after StopPlug the system "
+                       "may still use its buffer and write into its OVERLAPPED",
+                       Kind(op), OverlappedLabel(op.ov).c_str(), handles[op.handle].label.c_str()));
     if (pluginWindow && IsWindow(pluginWindow))
         Error(WindowLabel(pluginWindow) + " still exists after StopPlug");
 }

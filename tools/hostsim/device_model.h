@@ -58,6 +58,10 @@ struct VirtualDevice {
     bool present = true;
     bool failProbeOpen = false, failReadOpen = false, failWriteOpen = false;
     bool failAttributes = false, failWrites = false;
+    // A write the device (or its hub) holds: never completed (`writes
+    // hold`), or completed this long after it started (`writes hold MS`).
+    bool holdWrites = false;
+    Micros writeHold = -1;
     ReadMode readMode = ReadMode::Immediate;
     Micros lateBy = 0;
     // What the pendant's controls show: byte 0 report ID, 1 wheel counter,
@@ -93,8 +97,9 @@ struct VirtualHandle {
     bool overflowed = false;  // reports were dropped since the queue was last empty
 };
 
-// One overlapped read. While it is Pending or Cancelling the system owns
-// its buffer and OVERLAPPED; Completed means the system is done with them;
+// One overlapped read, or (`write`) one output report write. While it is
+// Pending or Cancelling the system owns its buffer and OVERLAPPED; Completed
+// means the system is done with them;
 // `observed` means the plug-in has seen the end (ReadFile returned TRUE, a
 // wait on its event succeeded, or GetOverlappedResult reported it).
 enum class ReadState { Pending, Cancelling, Completed };
@@ -113,7 +118,14 @@ struct ReadOp {
     DWORD error = 0;  // Win32 error of a completed read, 0 = data
     DWORD bytes = 0;
     Report report;  // the report it delivered
+    bool write = false;
+    Micros endsAt = -1;                     // when a held write completes; -1 = never by itself
+    uint8_t sent[kOutputReportBytes] = {};  // the report a write carries
 };
+
+inline const char* Kind(const ReadOp& op) {
+    return op.write ? "write" : "read";
+}
 
 struct EventRecord {
     std::string label;
@@ -226,8 +238,13 @@ class DeviceModel {
     HWND hostWindow = nullptr;
 
     // --- reads ---
-    // Completes every pending read that can complete now.
+    // Completes every pending read, and every held write, that can complete
+    // now.
     void CompleteReads();
+    // Completes the held writes on the device's handles now.
+    void ReleaseWrites(std::size_t device);
+    // The device received an output report: its lamp follows byte 1.
+    void OutputReport(VirtualDevice& d, const uint8_t* bytes);
     // Takes the next report of a read handle's queue (not empty).
     Report TakeReport(VirtualHandle& h);
     // The error of a read on a removed device.

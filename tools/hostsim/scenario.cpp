@@ -704,6 +704,21 @@ std::function<void()> Runner::DeviceAction(std::size_t device, const Tokens& t, 
             }
         };
     }
+    if (verb == "writes" && Arg(t, at + 1) == "hold") {
+        const Micros hold = at + 2 < t.size() ? Millis(t[at + 2]) : -1;
+        return [m, device, hold] {
+            m->devices[device].holdWrites = true;
+            m->devices[device].writeHold = hold;
+        };
+    }
+    if (verb == "writes" && Arg(t, at + 1) == "ok") {
+        // Writes held until now are taken at once.
+        return [m, device] {
+            m->devices[device].failWrites = false;
+            m->devices[device].holdWrites = false;
+            m->ReleaseWrites(device);
+        };
+    }
     if (verb == "attributes" || verb == "writes") {
         const bool fail = OnOff(Arg(t, at + 1), "fail", "ok");
         const bool attributes = verb == "attributes";
