@@ -49,6 +49,9 @@ void Usage() {
         "                    DELAY ms since its \"DOJOG\", the host's thread is held HOLD ms\n"
         "                    without pumping; the first write meanwhile is expected\n"
         "                    FIRST +- TOLERANCE ms from the hold's start\n"
+        "  --button-switches-led\n"
+        "                    without a scenario: the host's action for the pendant's button\n"
+        "                    (1021) switches LED 800, the pendant's lamp, on or off\n"
         "Without --scenario or --bench the host runs in real time, with a virtual pendant\n"
         "whose wheel turns, unless --real-pendant is given.\n");
 }
@@ -64,7 +67,7 @@ struct HoldAfterJog {
 };
 
 int PlainRun(const std::string& dll, const std::string& profile, DWORD runMs, bool reads,
-             bool realPendant, const Fields& fields, const HoldAfterJog& hold) {
+             bool realPendant, const Fields& fields, const HoldAfterJog& hold, bool buttonLed) {
     hostsim::Trace& trace = hostsim::TheTrace();
     trace.SetEcho(stdout);
     hostsim::PluginApi api;
@@ -136,14 +139,21 @@ int PlainRun(const std::string& dll, const std::string& profile, DWORD runMs, bo
             // has run DELAY ms: from a "DOJOG" on, up to its "ENDJOG".
             bool jogging = false, held = false;
             DWORD jogAt = 0;
-            if (hold.holdMs) {
-                host.inside = [&](const char* callback, const std::string& argument) {
-                    if (std::strcmp(callback, "Code") != 0) return;
+            host.inside = [&](const char* callback, const std::string& argument) {
+                if (buttonLed && !std::strcmp(callback, "DoButton") && argument == "1021") {
+                    uint8_t& lamp = host.leds[800];
+                    lamp = !lamp;
+                    trace.Line(lamp ? "# the host switches LED 800 on"
+                                    : "# the host switches LED 800 off");
+                }
+                if (hold.holdMs && !std::strcmp(callback, "Code")) {
                     if (argument == "ENDJOG") jogging = false;
                     if (argument != "DOJOG" || jogging) return;
                     jogging = true;
                     jogAt = GetTickCount();
-                };
+                }
+            };
+            if (hold.holdMs) {
                 o.afterPoll = [&] {
                     if (!jogging || held || GetTickCount() - jogAt < hold.delayMs) return;
                     held = true;
@@ -178,7 +188,7 @@ int main(int argc, char** argv) {
     std::string dll, profile = "hostsim-profile.xml", scenario, bench, record;
     DWORD runMs = 3000, lingerMs = 0;
     double seconds = 10.0;
-    bool reads = false, quiet = false, realPendant = false;
+    bool reads = false, quiet = false, realPendant = false, buttonLed = false;
     Fields fields;
     HoldAfterJog hold;
     for (int i = 1; i < argc; ++i) {
@@ -207,6 +217,8 @@ int main(int argc, char** argv) {
             hold.firstWrite = std::strtol(argv[i + 3], nullptr, 10);
             hold.tolerance = std::strtol(argv[i + 4], nullptr, 10);
             i += 4;
+        } else if (a == "--button-switches-led") {
+            buttonLed = true;
         } else if (a == "--reads") {
             reads = true;
         } else if (a == "--quiet") {
@@ -236,7 +248,7 @@ int main(int argc, char** argv) {
     } else if (!bench.empty()) {
         status = hostsim::RunBench(bench, dll, seconds);
     } else {
-        status = PlainRun(dll, profile, runMs, reads, realPendant, fields, hold);
+        status = PlainRun(dll, profile, runMs, reads, realPendant, fields, hold, buttonLed);
         // What the plug-in left open can be seen from outside meanwhile.
         if (lingerMs) Sleep(lingerMs);
     }

@@ -2,7 +2,8 @@
  * devices (VID/PID of the caller's choice, the Halvex K4 pendant in slot 0
  * at start) answering the HID minidriver requests that vphid.sys passes
  * down, and a control device (\\.\HalvexVPendantBus) through which a test
- * feeds input reports, reads output reports back, and unplugs and plugs
+ * feeds input reports, reads output reports back (or holds them, as a
+ * pendant that never completes an OUT transfer), and unplugs and plugs
  * children while a program runs. Built with mingw-w64 only. */
 #include <ddk/wdm.h>
 #include "vpendant_ioctl.h"
@@ -21,6 +22,13 @@ struct slot {
     IRP* pending_read;
     ULONG fed, dropped, delivered, outputs;
     UCHAR last_output[VP_OUTPUT_LEN];
+    BOOLEAN hold_outputs;
+    ULONG held_count; /* output reports outstanding, oldest first */
+    struct held_output {
+        IRP* irp;
+        ULONG length; /* as the class driver asked */
+        UCHAR report[VP_OUTPUT_LEN];
+    } held[VP_HELD_OUTPUTS];
 };
 
 struct ext {
@@ -123,6 +131,27 @@ static void copy_bytes(void* to, const void* from, SIZE_T n) {
     while (n--) *t++ = *f++;
 }
 
+/* Takes the held output reports of a slot, to be completed outside the lock
+ * by end_held_outputs. On success they count as written, in order. */
+static ULONG take_held_outputs(struct slot* s, struct held_output* out, BOOLEAN written) {
+    ULONG i, n = s->held_count;
+    for (i = 0; i < n; i++) {
+        out[i] = s->held[i];
+        if (written) {
+            copy_bytes(s->last_output, out[i].report, VP_OUTPUT_LEN);
+            s->outputs++;
+        }
+    }
+    s->held_count = 0;
+    return n;
+}
+
+static void end_held_outputs(struct held_output* taken, ULONG n, NTSTATUS status) {
+    ULONG i;
+    for (i = 0; i < n; i++)
+        complete(taken[i].irp, status, NT_SUCCESS(status) ? taken[i].length : 0);
+}
+
 static NTSTATUS pdo_pnp(struct slot* s, IRP* irp) {
     IO_STACK_LOCATION* stack = IoGetCurrentIrpStackLocation(irp);
     IRP* read;
@@ -148,8 +177,11 @@ static NTSTATUS pdo_pnp(struct slot* s, IRP* irp) {
         case IRP_MN_SURPRISE_REMOVAL:
         case IRP_MN_REMOVE_DEVICE: {
             DEVICE_OBJECT* gone = NULL;
+            struct held_output held[VP_HELD_OUTPUTS];
+            ULONG n;
             lock();
             read = take_pending_read(s);
+            n = take_held_outputs(s, held, FALSE);
             s->started = FALSE;
             if (stack->MinorFunction == IRP_MN_REMOVE_DEVICE && !s->present && s->pdo) {
                 gone = s->pdo;
@@ -157,6 +189,7 @@ static NTSTATUS pdo_pnp(struct slot* s, IRP* irp) {
             }
             unlock();
             if (read) complete(read, STATUS_DELETE_PENDING, 0);
+            end_held_outputs(held, n, STATUS_DELETE_PENDING);
             complete(irp, STATUS_SUCCESS, 0);
             if (gone) IoDeleteDevice(gone);
             return STATUS_SUCCESS;
@@ -256,6 +289,23 @@ static NTSTATUS pdo_internal_ioctl(struct slot* s, IRP* irp) {
             if (!packet || !packet->reportBuffer) return complete(irp, STATUS_INVALID_PARAMETER, 0);
             n = packet->reportBufferLen < VP_OUTPUT_LEN ? packet->reportBufferLen : VP_OUTPUT_LEN;
             lock();
+            if (s->hold_outputs) {
+                /* The class driver's request stays outstanding. It sends
+                 * no cancellation down: the hold's end or an unplug
+                 * completes it. */
+                struct held_output* h;
+                if (s->held_count == VP_HELD_OUTPUTS) {
+                    unlock();
+                    return complete(irp, STATUS_DEVICE_BUSY, 0);
+                }
+                h = &s->held[s->held_count++];
+                h->irp = irp;
+                h->length = packet->reportBufferLen;
+                copy_bytes(h->report, packet->reportBuffer, n);
+                IoMarkIrpPending(irp);
+                unlock();
+                return STATUS_PENDING;
+            }
             copy_bytes(s->last_output, packet->reportBuffer, n);
             s->outputs++;
             unlock();
@@ -308,6 +358,8 @@ static NTSTATUS plug(const struct vp_plug* p) {
 static NTSTATUS unplug(ULONG index) {
     struct slot* s;
     IRP* read;
+    struct held_output held[VP_HELD_OUTPUTS];
+    ULONG n;
     if (index >= VP_SLOTS) return STATUS_INVALID_PARAMETER;
     s = &slots[index];
     lock();
@@ -318,10 +370,13 @@ static NTSTATUS unplug(ULONG index) {
     s->present = FALSE;
     s->head = s->count = 0;
     read = take_pending_read(s);
+    n = take_held_outputs(s, held, FALSE);
     unlock();
     /* The class driver's reading thread must not wait on a device that is
-     * gone: its read fails now, and so does every read until the removal. */
+     * gone: its read fails now, and so does every read until the removal.
+     * A held write fails as a transfer to a device that went away. */
     if (read) complete(read, STATUS_DEVICE_NOT_CONNECTED, 0);
+    end_held_outputs(held, n, STATUS_DEVICE_NOT_CONNECTED);
     IoInvalidateDeviceRelations(bus_pdo, BusRelations);
     return STATUS_SUCCESS;
 }
@@ -377,6 +432,19 @@ static NTSTATUS control_ioctl(IRP* irp) {
         case IOCTL_VP_UNPLUG:
             if (in_len < sizeof(ULONG)) return complete(irp, STATUS_INVALID_PARAMETER, 0);
             return complete(irp, unplug(*(ULONG*)buffer), 0);
+        case IOCTL_VP_HOLD_OUTPUTS: {
+            struct held_output held[VP_HELD_OUTPUTS];
+            ULONG index, n = 0;
+            if (in_len < 2 * sizeof(ULONG)) return complete(irp, STATUS_INVALID_PARAMETER, 0);
+            index = ((ULONG*)buffer)[0];
+            if (index >= VP_SLOTS) return complete(irp, STATUS_INVALID_PARAMETER, 0);
+            lock();
+            slots[index].hold_outputs = ((ULONG*)buffer)[1] != 0;
+            if (!slots[index].hold_outputs) n = take_held_outputs(&slots[index], held, TRUE);
+            unlock();
+            end_held_outputs(held, n, STATUS_SUCCESS);
+            return complete(irp, STATUS_SUCCESS, 0);
+        }
         case IOCTL_VP_SLOT_STATUS: {
             struct vp_slot_status st;
             struct slot* s;
@@ -401,6 +469,8 @@ static NTSTATUS control_ioctl(IRP* irp) {
             st.read_pending = s->pending_read != NULL;
             st.outputs = s->outputs;
             copy_bytes(st.last_output, s->last_output, VP_OUTPUT_LEN);
+            st.hold = s->hold_outputs;
+            st.outputs_held = s->held_count;
             if (clear) s->fed = s->dropped = s->delivered = s->outputs = 0;
             unlock();
             copy_bytes(buffer, &st, sizeof(st));

@@ -3,17 +3,22 @@
  * command line, separated by ";", or come one a line from standard input
  * ("vpctl -"), so that a test's timed actions run in one process:
  *
- *   status [SLOT]                 a line a slot: present, started, counts, last output
+ *   status [SLOT]                 a line a slot: present, started, counts, last output,
+ *                                 whether writes are held and how many are
  *   feed SLOT HEX14...            the reports at once (one request: a burst)
  *   rate SLOT MICROSECONDS HEX14...  one report every MICROSECONDS
  *   spin SLOT MICROSECONDS COUNT STEP HEX14  COUNT reports from HEX14 on, the wheel
  *                                 counter (its first byte) moving by STEP in each; one every
  *                                 MICROSECONDS, or all in one request (a burst) with 0;
  *                                 a timed spin ends, done, once the slot is unplugged
+ *   hold-outputs SLOT 1|0         output reports written to the slot stay outstanding
+ *                                 (a device that never completes an OUT transfer), or
+ *                                 those held complete, in order, and the hold ends
  *   unplug SLOT
  *   plug SLOT INSTANCE [VID PID]  (hex VID/PID; the pendant's by default)
- *   wait SLOT started|gone|read MS  until the HID stack runs on it, its
- *                                 device object is gone, or a read is pending
+ *   wait SLOT started|gone|read|held MS  until the HID stack runs on it, its
+ *                                 device object is gone, a read is pending, or a
+ *                                 write is held
  *   wait-outputs SLOT N MS        until N output reports were written to it
  *   handles                       handles open on the virtual HID devices present (by
  *                                 any process: Wine's desktop opens each arrival too)
@@ -22,7 +27,7 @@
  *   wait-hid TEXT MS              until one of their paths contains TEXT
  *   wait-handles N MS             until that count is N
  *   reset                         slot 0 the pendant at instance 1, every other slot empty,
- *                                 the counts zero
+ *                                 no hold, the counts zero
  *   sleep MS
  *   echo TEXT                     prints TEXT with the time, for the trace
  * Exit 0 when every command succeeded. */
@@ -141,10 +146,11 @@ static int print_status(unsigned long slot) {
     if (!slot_status(slot, &st)) return 0;
     printf(
         "slot %lu present %lu exists %lu started %lu instance %lu vid %04X pid %04X fed %lu "
-        "dropped %lu delivered %lu queued %lu read_pending %lu outputs %lu last %02X%02X%02X%02X\n",
+        "dropped %lu delivered %lu queued %lu read_pending %lu outputs %lu last %02X%02X%02X%02X "
+        "hold %lu held %lu\n",
         slot, st.present, st.exists, st.started, st.instance, st.vid, st.pid, st.fed, st.dropped,
         st.delivered, st.queued, st.read_pending, st.outputs, st.last_output[0], st.last_output[1],
-        st.last_output[2], st.last_output[3]);
+        st.last_output[2], st.last_output[3], st.hold, st.outputs_held);
     return 1;
 }
 
@@ -211,6 +217,10 @@ static int run(int argc, char** argv) {
         print_status(slot);
         return st.outputs >= want;
     }
+    if (!strcmp(cmd, "hold-outputs") && argc == 3) {
+        unsigned long hold[2] = {strtoul(argv[1], NULL, 0), strtoul(argv[2], NULL, 0)};
+        return control(IOCTL_VP_HOLD_OUTPUTS, hold, sizeof(hold), NULL, 0);
+    }
     if (!strcmp(cmd, "unplug") && argc == 2) {
         unsigned long slot = strtoul(argv[1], NULL, 0);
         return control(IOCTL_VP_UNPLUG, &slot, sizeof(slot), NULL, 0);
@@ -238,6 +248,7 @@ static int run(int argc, char** argv) {
             if (!strcmp(argv[2], "started") ? st.started
                 : !strcmp(argv[2], "gone")  ? !st.exists
                 : !strcmp(argv[2], "read")  ? st.read_pending
+                : !strcmp(argv[2], "held")  ? st.outputs_held
                                             : 0)
                 return 1;
             if (now_ms() > give_up) {
@@ -290,6 +301,10 @@ static int run(int argc, char** argv) {
         struct vp_slot_status st;
         unsigned long s;
         double give_up = now_ms() + 10000;
+        for (s = 0; s < VP_SLOTS; s++) {
+            unsigned long release[2] = {s, 0};
+            if (!control(IOCTL_VP_HOLD_OUTPUTS, release, sizeof(release), NULL, 0)) return 0;
+        }
         for (s = 0; s < VP_SLOTS; s++) {
             if (!slot_status(s, &st)) return 0;
             if (st.present && (s > 0 || st.instance != 1) &&

@@ -47,6 +47,13 @@ struct vp_file_entry {
     unsigned long access; /* as the create request says (Wine: 0) */
 };
 
+/* in: ULONG slot, ULONG hold. While a slot holds its output reports, each
+ * one written to it stays outstanding, as with a pendant or hub that never
+ * completes an OUT transfer; turning the hold off completes them, in order,
+ * as written, and an unplug fails them. */
+#define IOCTL_VP_HOLD_OUTPUTS VP_IOCTL(6)
+#define VP_HELD_OUTPUTS 16
+
 struct vp_plug {
     unsigned long slot;
     unsigned long instance; /* the instance path's number: \\?\hid#vid_..&pid_..#<n>#{...} */
@@ -66,6 +73,8 @@ struct vp_slot_status {
     unsigned long read_pending;
     unsigned long outputs; /* output reports written */
     unsigned char last_output[VP_OUTPUT_LEN];
+    unsigned long hold;         /* output reports are held */
+    unsigned long outputs_held; /* writes outstanding in the hold */
 };
 
 #endif
