@@ -19,6 +19,7 @@
 #include "device/hid_port.h"
 #include "device/output_gate.h"
 #include "input/decoder.h"
+#include "input/host_codes.h"
 #include "plugin/plugin_state.h"
 
 namespace hk4 {
@@ -39,9 +40,8 @@ inline constexpr uint32_t kCancelWaitMs = 1000;
 
 inline constexpr uint8_t kOutputLampOn = 1;
 
-// Host button and LED codes used here.
-inline constexpr int32_t kTabScreenButton = 323;
-inline constexpr int32_t kLampLed = 800;
+// The lamp shows the host's LED that the pendant's button switches.
+inline constexpr int32_t kLampLed = kLedPendantButton;
 
 // What a WM_DEVICECHANGE carries, read safely out of its broadcast record.
 // The name is a view into the message, valid while it is handled: reading a

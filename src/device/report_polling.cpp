@@ -129,7 +129,7 @@ void PendantWindow::CountTabScreenTime() {
     const int64_t percent = plugin_.settings.PercentTime;
     const int64_t ticks = shared.TabTicks;
     if (percent * 50 < ticks && ticks < percent * 60 && shared.TabShown && percent != 0) {
-        plugin_.host.DoButton(kTabScreenButton);
+        plugin_.host.DoButton(kButtonTabScreen);
         shared.TabShown = false;
     }
 }

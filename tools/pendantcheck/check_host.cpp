@@ -163,15 +163,15 @@ void CheckHost::Note(const std::wstring& text, const std::string& key) {
 }
 
 void CheckHost::OnDoButton(int32_t code) {
-    if (code == 1021) {
+    if (code == hk4::kButtonPendant) {
         // The host's button action switches what LED 800 shows.
         leds_[kLampLed] = !Led(kLampLed);
         Note(std::wstring(L"Pendant button (LED 800 now ") + (Led(kLampLed) ? L"on)" : L"off)"));
-    } else if (code == 323) {
+    } else if (code == hk4::kButtonTabScreen) {
         tabShown = !tabShown;
         Note(tabShown ? L"TAB screen shown" : L"TAB screen hidden");
-    } else if (code >= 334 && code < 334 + 6) {
-        Note(std::wstring(L"Axis action ") + AxisName(code - 334));
+    } else if (code >= hk4::kButtonAxisBase && code < hk4::kButtonAxisBase + 6) {
+        Note(std::wstring(L"Axis action ") + AxisName(code - hk4::kButtonAxisBase));
     } else {
         Note(L"Host button " + std::to_wstring(code));
     }

@@ -14,6 +14,7 @@
 
 #include "hostsim/host_string_manager.h"
 #include "hostsim/plugin_api.h"
+#include "input/host_codes.h"
 #include "plugin/host.h"
 
 namespace pendantcheck {
@@ -21,11 +22,11 @@ namespace pendantcheck {
 inline constexpr int kAxes = 5;  // X, Y, Z, A, B: the axes the pendant selects
 
 // Host codes the window gives meaning to.
-inline constexpr int32_t kJogRateDro = 3;
-inline constexpr int32_t kDro74 = 74;
-inline constexpr int32_t kFeedOverrideDro = 821;
-inline constexpr int32_t kLampLed = 800;
-inline constexpr int32_t kJogSwitchLed = 83;
+inline constexpr int32_t kJogRateDro = hk4::kDroJogRate;
+inline constexpr int32_t kDro74 = hk4::kDro74;
+inline constexpr int32_t kFeedOverrideDro = hk4::kDro821;
+inline constexpr int32_t kLampLed = hk4::kLedPendantButton;
+inline constexpr int32_t kJogSwitchLed = hk4::kLedJogEnabled;
 
 struct Jog {
     bool running = false;
