@@ -16,8 +16,9 @@
 
 namespace hk4 {
 
-// The four polls of the deadman at the poll period.
-inline constexpr uint32_t kJogDeadlineMs = 100;
+// The four polls of the deadman at the poll period; also the age past which a
+// report starts nothing (Host::Stale).
+inline constexpr uint32_t kJogDeadlineMs = kStaleReportMs;
 
 class JogWatchdog {
   public:
