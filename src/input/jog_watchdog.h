@@ -61,6 +61,8 @@ class JogDeadline {
     // Sets the watched axis's stop flag when the deadline has passed; true
     // when it did.
     bool StopIfDue(uint32_t now);
+    // Sets it now, if a jog is watched (the library goes).
+    bool StopNow();
 
   private:
     bool armed_ = false;

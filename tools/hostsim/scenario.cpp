@@ -266,6 +266,8 @@ void Runner::Tick() {
 }
 
 void Runner::Update() {
+    // A host that unloaded the library calls nothing of it.
+    if (unloaded_) return;
     TheTrace().Line("> Update");
     api_.Update();
     AfterDispatch();
@@ -411,8 +413,14 @@ void Runner::Unload() {
     host_->FlushWrites();
     host_->released = true;
     host_->releasedBy = "while the library was unloaded without StopPlug";
+    // The stop of a jog it ran is the one write the library may still make
+    // before FreeLibrary returns; after that, nothing.
+    host_->stopsAllowed = true;
     const HMODULE module = api_.module;
     FreeLibrary(module);
+    host_->FlushWrites();
+    host_->stopsAllowed = false;
+    host_->releasedBy = "after the library was unloaded without StopPlug";
     char path[MAX_PATH];
     if (GetModuleFileNameA(module, path, MAX_PATH) != 0) {
         // A thread of the plug-in holds the library: it is not unloaded, and

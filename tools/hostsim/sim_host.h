@@ -49,6 +49,9 @@ class SimHost {
     // the plug-in's to use, and each call or write is a fault.
     bool released = false;
     const char* releasedBy = "after StopPlug returned";
+    // While released: a jog's stop (a JogStop of 1) is still the plug-in's
+    // to write (the library is being unloaded and stops the jog it ran).
+    bool stopsAllowed = false;
     std::function<void(const std::string& what)> fault;
     void CheckLive(const std::string& what);
 
