@@ -39,7 +39,8 @@ class SimHost {
 
     std::map<int32_t, double> dros;
     std::map<int32_t, uint8_t> leds;
-    bool traceReads = false;  // also trace GetDRO and GetLED calls
+    bool traceReads = false;          // also trace GetDRO and GetLED calls
+    bool traceSnapshotReads = false;  // also trace GetDRO 818 (a soak's snapshot check)
     // Runs inside each callback the plug-in makes (after it is traced), with
     // the callback's name and argument ("Code", "DOJOG"; "GetLED", "800"):
     // where a host lets window messages through.
