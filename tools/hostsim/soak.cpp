@@ -242,10 +242,7 @@ void JogWatch::Finish(int restTicks) {
 }
 
 std::string JogWatch::FinishSummary() const {
-    return Format(
-        "~ soak: %d step lines, each followed by its \"G90\"; %d snapshots, each "
-        "written back once",
-        stepLines, snapshots);
+    return Format("~ soak: %d step lines, %d snapshots of DROs 818 and 821", stepLines, snapshots);
 }
 
 std::string JogWatch::Summary() const {
