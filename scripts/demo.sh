@@ -20,6 +20,8 @@ if ! HK4_WINE_BITS=32 bash -c '
 fi
 export HK4_WINE_BITS=$bits
 source scripts/wine-env.sh
+emu=$(hk4_wine_emulation)
+echo "demo: the ${bits/32/32-bit}${bits/64/x64} build (build/win$bits)${emu:+, run through emulation ($emu)}"
 cd build/win$bits
 args=(hostsim.exe)
 [ "$demo" != plain ] && args+=(--scenario "$demo")
