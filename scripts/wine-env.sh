@@ -57,12 +57,13 @@ hk4_wine_prefix() {
 # emulator and its version, or nothing where they run natively.
 hk4_wine_emulation() {
     [ "$HK4_WINE_BITS" = 32 ] || return 0
-    local f interp
+    local f interp v
     for f in /proc/sys/fs/binfmt_misc/*; do
         grep -qx enabled "$f" 2>/dev/null || continue
         grep -q '^magic 7f454c46010101[0-9a-f]*02000300$' "$f" || continue
         interp=$(sed -n 's/^interpreter //p' "$f")
-        echo "$("$interp" --version 2>/dev/null | sed -n '1s/ version \([0-9.]*\).*/ \1/p')"
+        v=$("$interp" --version 2>/dev/null | sed -n '1s/ version \([0-9.]*\).*/ \1/p')
+        echo "${v:-the binfmt_misc handler ${f##*/}}"
         return 0
     done
 }
