@@ -63,24 +63,28 @@ endif()
 set_property(TARGET HalvexK4 APPEND PROPERTY RC_INCLUDE_DIRECTORIES ${PROJECT_SOURCE_DIR}/src)
 target_include_directories(HalvexK4 PRIVATE ${PROJECT_SOURCE_DIR}/src/settings)
 
+# What every program that plays the host needs: the plug-in's entry points
+# and the message line's string allocator. Shared by the simulator and the
+# shipped check window.
+file(GLOB HK4_HOSTSIDE_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tools/hostside/*.cpp)
+
 # Host simulator.
 file(GLOB HK4_HOSTSIM_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tools/hostsim/*.cpp)
-add_executable(hostsim ${HK4_HOSTSIM_SOURCES})
+add_executable(hostsim ${HK4_HOSTSIM_SOURCES} ${HK4_HOSTSIDE_SOURCES})
 target_include_directories(hostsim PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tools)
 target_link_libraries(hostsim PRIVATE hk4_core ${HK4_SYSTEM_LIBS})
 target_link_options(hostsim PRIVATE ${HK4_STATIC_RUNTIME})
 
 # The pendant check window that ships beside the plug-in: a 32-bit GUI
 # program for Windows XP SP3 and later, system DLLs only. It plays the host
-# with the simulator's host-side parts and reads the pendant through the
-# plug-in's own Win32 HID port; like the DLL it links the C++ runtime on
-# Win32 threads (see above), so that it starts on Windows XP.
+# with the host-side parts it shares with the simulator and reads the
+# pendant through the plug-in's own Win32 HID port; like the DLL it links the
+# C++ runtime on Win32 threads (see above), so that it starts on Windows XP.
 add_executable(pendantcheck WIN32
   ${PROJECT_SOURCE_DIR}/tools/pendantcheck/pendantcheck.cpp
   ${PROJECT_SOURCE_DIR}/tools/pendantcheck/check_host.cpp
   ${PROJECT_SOURCE_DIR}/tools/pendantcheck/pendant_view.cpp
-  ${PROJECT_SOURCE_DIR}/tools/hostsim/plugin_api.cpp
-  ${PROJECT_SOURCE_DIR}/tools/hostsim/host_string_manager.cpp
+  ${HK4_HOSTSIDE_SOURCES}
   ${PROJECT_SOURCE_DIR}/src/device/hid_port_win32.cpp)
 set_target_properties(pendantcheck PROPERTIES OUTPUT_NAME PendantCheck)
 target_include_directories(pendantcheck PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tools
@@ -133,7 +137,7 @@ file(GLOB HK4_WIN_TESTS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/win/*.cpp)
 # The simulator's parts, without its main program, are tested here too.
 set(HK4_HOSTSIM_PARTS ${HK4_HOSTSIM_SOURCES})
 list(FILTER HK4_HOSTSIM_PARTS EXCLUDE REGEX "/main\\.cpp$")
-list(APPEND HK4_WIN_TESTS ${HK4_HOSTSIM_PARTS})
+list(APPEND HK4_WIN_TESTS ${HK4_HOSTSIM_PARTS} ${HK4_HOSTSIDE_SOURCES})
 # The profile store's Windows side, linked in so that its tests can reach
 # the store itself (the DLL keeps its own copy behind the entry points).
 foreach(f profile msxml_document file_replace ansi_text)

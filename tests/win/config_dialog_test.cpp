@@ -15,7 +15,7 @@
 #include "hostsim/device_model.h"
 #include "hostsim/host_loop.h"
 #include "hostsim/import_patch.h"
-#include "hostsim/plugin_api.h"
+#include "hostside/plugin_api.h"
 #include "hostsim/sim_host.h"
 #include "settings/config_dialog_ids.h"
 #include "win_test_support.h"
@@ -32,7 +32,7 @@ constexpr const char* kCaption = "Configuration";
 // The plug-in, loaded and given a profile path in a fresh folder; the file
 // holds `xml` unless that is empty.
 struct ConfiguredPlugin {
-    hostsim::PluginApi api;
+    hostside::PluginApi api;
     std::string profile;
 
     explicit ConfiguredPlugin(const std::string& xml = "") {

@@ -17,7 +17,7 @@
 #include "hostsim/device_model.h"
 #include "hostsim/host_loop.h"
 #include "hostsim/import_patch.h"
-#include "hostsim/plugin_api.h"
+#include "hostside/plugin_api.h"
 #include "hostsim/scenario.h"
 #include "hostsim/sim_host.h"
 #include "hostsim/trace.h"
@@ -70,7 +70,7 @@ int PlainRun(const std::string& dll, const std::string& profile, DWORD runMs, bo
              bool realPendant, const Fields& fields, const HoldAfterJog& hold, bool buttonLed) {
     hostsim::Trace& trace = hostsim::TheTrace();
     trace.SetEcho(stdout);
-    hostsim::PluginApi api;
+    hostside::PluginApi api;
     std::string error;
     if (!api.Load(dll, error)) {
         std::fprintf(stderr, "hostsim: %s\n", error.c_str());

@@ -94,7 +94,7 @@ CheckHost::~CheckHost() {
     }
 }
 
-void CheckHost::InstallCallbacks(const hostsim::PluginApi& api) {
+void CheckHost::InstallCallbacks(const hostside::PluginApi& api) {
     api.SetDoButton(DoButton);
     api.SetSetDRO(SetDRO);
     api.SetGetDRO(GetDRO);

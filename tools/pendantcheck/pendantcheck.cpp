@@ -14,7 +14,7 @@
 #include <string>
 
 #include "hk4_version.h"
-#include "hostsim/plugin_api.h"
+#include "hostside/plugin_api.h"
 #include "pendantcheck/check_controls.h"
 #include "pendantcheck/check_host.h"
 #include "pendantcheck/pendant_view.h"
@@ -108,7 +108,7 @@ class CheckWindow {
     HFONT font_ = nullptr;
     std::unique_ptr<CheckHost> host_;
     std::unique_ptr<PendantView> pendant_;
-    hostsim::PluginApi api_;
+    hostside::PluginApi api_;
     bool running_ = false;  // InitControl done, StopPlug not yet
     std::wstring pluginLine_;
     std::map<int, std::wstring> shown_;
