@@ -280,6 +280,8 @@ class MsxmlDocument : public XmlDocument {
         return LoadResult::Loaded;
     }
 
+    std::unique_ptr<XmlDocument> Fresh() override { return CreateMsxmlDocument(); }
+
     bool Save(const std::string& path) override {
         return Replace(path, [this](const std::wstring& tempPath) {
             Bstr temp(SysAllocStringLen(tempPath.data(), static_cast<UINT>(tempPath.size())));
@@ -321,12 +323,14 @@ class MsxmlDocument : public XmlDocument {
     bool Replace(const std::string& path, const std::function<bool(const std::wstring&)>& write) {
         Bstr wide = AnsiToBstr(path);
         if (!wide.Get()) return false;
-        return ReplaceFileContent(std::wstring(wide.Get(), wide.Length()),
-                                  [&](const std::wstring& tempPath) {
-                                      if (!write(tempPath)) return false;
-                                      if (g_writtenFileHook) g_writtenFileHook(tempPath);
-                                      return ReadsBackAsThis(tempPath);
-                                  });
+        return ReplaceFileContent(
+            std::wstring(wide.Get(), wide.Length()), [&](const std::wstring& tempPath) {
+                if (!write(tempPath)) return false;
+                if (g_writtenFileHook) g_writtenFileHook(tempPath);
+                // The host may write the profile at any moment: it is
+                // replaced only while it still holds the text that was loaded.
+                return ReadsBackAsThis(tempPath) && (!text_ || ReadWholeFile(wide.Get()) == text_);
+            });
     }
 
     bool ReadsBackAsThis(const std::wstring& path) {

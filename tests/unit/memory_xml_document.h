@@ -203,6 +203,9 @@ class MemoryXmlDocument : public hk4::XmlDocument {
         document_->children = {root};
         return LoadResult::Loaded;
     }
+    std::unique_ptr<hk4::XmlDocument> Fresh() override {
+        return std::make_unique<MemoryXmlDocument>(files_);
+    }
     bool Save(const std::string& path) override {
         files_->files[path] = Text();
         files_->saved.push_back(path);
