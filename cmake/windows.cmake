@@ -155,8 +155,9 @@ target_include_directories(hk4_win_tests PRIVATE ${PROJECT_SOURCE_DIR}/src ${PRO
 target_link_libraries(hk4_win_tests PRIVATE hk4_core gtest ${HK4_SYSTEM_LIBS})
 target_link_options(hk4_win_tests PRIVATE ${HK4_STATIC_RUNTIME})
 target_compile_definitions(hk4_win_tests PRIVATE
-  HK4_DLL_PATH="$<TARGET_FILE_NAME:HalvexK4>" HK4_HOSTSIM_NAME="$<TARGET_FILE_NAME:hostsim>")
-add_dependencies(hk4_win_tests HalvexK4 hostsim)
+  HK4_DLL_PATH="$<TARGET_FILE_NAME:HalvexK4>" HK4_HOSTSIM_NAME="$<TARGET_FILE_NAME:hostsim>"
+  HK4_PENDANTCHECK_NAME="$<TARGET_FILE_NAME:pendantcheck>")
+add_dependencies(hk4_win_tests HalvexK4 hostsim pendantcheck)
 add_test(NAME win_tests COMMAND ${HK4_EMULATOR} $<TARGET_FILE:hk4_win_tests>
          WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
 set_tests_properties(win_tests PROPERTIES LABELS wine ENVIRONMENT "${HK4_WINE_ENV}")

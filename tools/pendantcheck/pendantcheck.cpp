@@ -87,6 +87,13 @@ class CheckWindow {
     bool Create(HINSTANCE instance);
     void StartPlugin();
     HWND hwnd() const { return hwnd_; }
+    // Carries out a close that was asked for. Called by the program's own
+    // message loop between messages, where no call into the plug-in can be
+    // running beneath it: a close asked for inside one (the plug-in's
+    // configuration dialog runs a message loop of its own) waits until it
+    // has returned, so that the plug-in is never stopped and unloaded under
+    // its own call.
+    void CloseIfAsked();
 
   private:
     static LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
@@ -110,6 +117,8 @@ class CheckWindow {
     std::unique_ptr<PendantView> pendant_;
     hostside::PluginApi api_;
     bool running_ = false;  // InitControl done, StopPlug not yet
+    bool closeAsked_ = false;
+    bool inConfig_ = false;
     std::wstring pluginLine_;
     std::map<int, std::wstring> shown_;
     LARGE_INTEGER frequency_{}, lastCycle_{};
@@ -376,6 +385,14 @@ void CheckWindow::Apply() {
         MessageBoxW(hwnd_, refused.c_str(), L"Machine settings", MB_OK | MB_ICONEXCLAMATION);
 }
 
+void CheckWindow::CloseIfAsked() {
+    if (!closeAsked_ || !hwnd_) return;
+    closeAsked_ = false;
+    StopPlugin();
+    DestroyWindow(hwnd_);
+    hwnd_ = nullptr;
+}
+
 LRESULT CALLBACK CheckWindow::Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NCCREATE) {
         auto* self =
@@ -428,11 +445,14 @@ LRESULT CheckWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
                     return 0;
                 case kConfig:
                     // The plug-in's own dialog, modal; its settings take
-                    // effect at once.
-                    if (running_) {
+                    // effect at once. Its dialog has no owner: a second
+                    // click while it is open does not call Config again.
+                    if (running_ && !inConfig_) {
+                        inConfig_ = true;
                         host_->Note(L"Plug-in configuration opened");
                         Refresh();
                         api_.Config();
+                        inConfig_ = false;
                         host_->Note(L"Plug-in configuration closed");
                         Refresh();
                     }
@@ -442,8 +462,12 @@ LRESULT CheckWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             }
             break;
         case WM_CLOSE:
-            StopPlugin();
-            DestroyWindow(hwnd_);
+            // Carried out by the program's message loop (CloseIfAsked); a
+            // message wakes it should the request have come in a sent one.
+            if (!closeAsked_) {
+                closeAsked_ = true;
+                PostMessageW(hwnd_, WM_NULL, 0, 0);
+            }
             return 0;
         case WM_DESTROY:
             PostQuitMessage(0);
@@ -471,9 +495,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
             UpdateWindow(window.hwnd());
             MSG msg;
             while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-                if (IsDialogMessageW(window.hwnd(), &msg)) continue;
-                TranslateMessage(&msg);
-                DispatchMessageW(&msg);
+                if (!window.hwnd() || !IsDialogMessageW(window.hwnd(), &msg)) {
+                    TranslateMessage(&msg);
+                    DispatchMessageW(&msg);
+                }
+                window.CloseIfAsked();
             }
             status = 0;
         }
