@@ -41,6 +41,9 @@ class XmlDocument {
     virtual ~XmlDocument() = default;
 
     virtual LoadResult Load(const std::string& path) = 0;
+    // Whether the file at `path` still holds exactly the text this document
+    // was loaded from (false when it was loaded from no file).
+    virtual bool Unchanged(const std::string& path) = 0;
     // A new, empty document of the same kind and settings: the file as it is
     // at the moment of saving is loaded into one. Null when none can be had.
     virtual std::unique_ptr<XmlDocument> Fresh() = 0;

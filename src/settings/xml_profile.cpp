@@ -103,8 +103,12 @@ XmlProfile::SaveOutcome XmlProfile::Save() {
     // written at all: nothing can be lost, and its time stamps stay.
     if (!document_ || !save_ || (!create_ && edits_.empty())) return SaveOutcome::NothingToWrite;
     save_ = false;
-    // The file as it is now: the host may have written it since it was
-    // loaded, and what it wrote is kept.
+    // Mostly the host has not written meanwhile: the document loaded is the
+    // file as it is now, and its changes are the ones to make.
+    if (!create_ && document_->Unchanged(path_))
+        return document_->SaveEdits(path_, edits_) ? SaveOutcome::Written : SaveOutcome::Failed;
+    // The file as it is now: the host wrote it since it was loaded, and what
+    // it wrote is kept.
     std::unique_ptr<XmlDocument> now = document_->Fresh();
     if (!now) return SaveOutcome::Failed;
     switch (now->Load(path_)) {
