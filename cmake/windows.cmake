@@ -84,6 +84,7 @@ add_executable(pendantcheck WIN32
   ${PROJECT_SOURCE_DIR}/tools/pendantcheck/pendantcheck.cpp
   ${PROJECT_SOURCE_DIR}/tools/pendantcheck/check_host.cpp
   ${PROJECT_SOURCE_DIR}/tools/pendantcheck/pendant_view.cpp
+  ${PROJECT_SOURCE_DIR}/tools/pendantcheck/window_text.cpp
   ${HK4_HOSTSIDE_SOURCES}
   ${PROJECT_SOURCE_DIR}/src/device/hid_port_win32.cpp)
 set_target_properties(pendantcheck PROPERTIES OUTPUT_NAME PendantCheck)
@@ -146,7 +147,8 @@ endforeach()
 # The store's failures are noted through the plug-in's boundary helper.
 list(APPEND HK4_WIN_TESTS ${PROJECT_SOURCE_DIR}/src/plugin/boundary_win32.cpp)
 # The host the pendant check window plays: its machine, tested on its own.
-list(APPEND HK4_WIN_TESTS ${PROJECT_SOURCE_DIR}/tools/pendantcheck/check_host.cpp)
+list(APPEND HK4_WIN_TESTS ${PROJECT_SOURCE_DIR}/tools/pendantcheck/check_host.cpp
+     ${PROJECT_SOURCE_DIR}/tools/pendantcheck/window_text.cpp)
 # The Win32 HID port is tested on its own against the system's files and events.
 list(APPEND HK4_WIN_TESTS ${PROJECT_SOURCE_DIR}/src/device/hid_port_win32.cpp)
 add_executable(hk4_win_tests ${HK4_WIN_TESTS})
