@@ -21,7 +21,9 @@ fi
 export HK4_WINE_BITS=$bits
 source scripts/wine-env.sh
 emu=$(hk4_wine_emulation)
-echo "demo: the ${bits/32/32-bit}${bits/64/x64} build (build/win$bits)${emu:+, run through emulation ($emu)}"
+name=x64
+[ "$bits" = 32 ] && name=32-bit
+echo "demo: the $name build (build/win$bits)${emu:+, run through emulation ($emu)}"
 cd build/win$bits
 args=(hostsim.exe)
 [ "$demo" != plain ] && args+=(--scenario "$demo")
