@@ -63,24 +63,29 @@ endif()
 set_property(TARGET HalvexK4 APPEND PROPERTY RC_INCLUDE_DIRECTORIES ${PROJECT_SOURCE_DIR}/src)
 target_include_directories(HalvexK4 PRIVATE ${PROJECT_SOURCE_DIR}/src/settings)
 
+# What every program that plays the host needs: the plug-in's entry points
+# and the message line's string allocator. Shared by the simulator and the
+# shipped check window.
+file(GLOB HK4_HOSTSIDE_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tools/hostside/*.cpp)
+
 # Host simulator.
 file(GLOB HK4_HOSTSIM_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tools/hostsim/*.cpp)
-add_executable(hostsim ${HK4_HOSTSIM_SOURCES})
+add_executable(hostsim ${HK4_HOSTSIM_SOURCES} ${HK4_HOSTSIDE_SOURCES})
 target_include_directories(hostsim PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tools)
 target_link_libraries(hostsim PRIVATE hk4_core ${HK4_SYSTEM_LIBS})
 target_link_options(hostsim PRIVATE ${HK4_STATIC_RUNTIME})
 
 # The pendant check window that ships beside the plug-in: a 32-bit GUI
 # program for Windows XP SP3 and later, system DLLs only. It plays the host
-# with the simulator's host-side parts and reads the pendant through the
-# plug-in's own Win32 HID port; like the DLL it links the C++ runtime on
-# Win32 threads (see above), so that it starts on Windows XP.
+# with the host-side parts it shares with the simulator and reads the
+# pendant through the plug-in's own Win32 HID port; like the DLL it links the
+# C++ runtime on Win32 threads (see above), so that it starts on Windows XP.
 add_executable(pendantcheck WIN32
   ${PROJECT_SOURCE_DIR}/tools/pendantcheck/pendantcheck.cpp
   ${PROJECT_SOURCE_DIR}/tools/pendantcheck/check_host.cpp
   ${PROJECT_SOURCE_DIR}/tools/pendantcheck/pendant_view.cpp
-  ${PROJECT_SOURCE_DIR}/tools/hostsim/plugin_api.cpp
-  ${PROJECT_SOURCE_DIR}/tools/hostsim/host_string_manager.cpp
+  ${PROJECT_SOURCE_DIR}/tools/pendantcheck/window_text.cpp
+  ${HK4_HOSTSIDE_SOURCES}
   ${PROJECT_SOURCE_DIR}/src/device/hid_port_win32.cpp)
 set_target_properties(pendantcheck PROPERTIES OUTPUT_NAME PendantCheck)
 target_include_directories(pendantcheck PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tools
@@ -133,7 +138,7 @@ file(GLOB HK4_WIN_TESTS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/win/*.cpp)
 # The simulator's parts, without its main program, are tested here too.
 set(HK4_HOSTSIM_PARTS ${HK4_HOSTSIM_SOURCES})
 list(FILTER HK4_HOSTSIM_PARTS EXCLUDE REGEX "/main\\.cpp$")
-list(APPEND HK4_WIN_TESTS ${HK4_HOSTSIM_PARTS})
+list(APPEND HK4_WIN_TESTS ${HK4_HOSTSIM_PARTS} ${HK4_HOSTSIDE_SOURCES})
 # The profile store's Windows side, linked in so that its tests can reach
 # the store itself (the DLL keeps its own copy behind the entry points).
 foreach(f profile msxml_document file_replace ansi_text)
@@ -142,7 +147,8 @@ endforeach()
 # The store's failures are noted through the plug-in's boundary helper.
 list(APPEND HK4_WIN_TESTS ${PROJECT_SOURCE_DIR}/src/plugin/boundary_win32.cpp)
 # The host the pendant check window plays: its machine, tested on its own.
-list(APPEND HK4_WIN_TESTS ${PROJECT_SOURCE_DIR}/tools/pendantcheck/check_host.cpp)
+list(APPEND HK4_WIN_TESTS ${PROJECT_SOURCE_DIR}/tools/pendantcheck/check_host.cpp
+     ${PROJECT_SOURCE_DIR}/tools/pendantcheck/window_text.cpp)
 # The Win32 HID port is tested on its own against the system's files and events.
 list(APPEND HK4_WIN_TESTS ${PROJECT_SOURCE_DIR}/src/device/hid_port_win32.cpp)
 add_executable(hk4_win_tests ${HK4_WIN_TESTS})
@@ -151,8 +157,9 @@ target_include_directories(hk4_win_tests PRIVATE ${PROJECT_SOURCE_DIR}/src ${PRO
 target_link_libraries(hk4_win_tests PRIVATE hk4_core gtest ${HK4_SYSTEM_LIBS})
 target_link_options(hk4_win_tests PRIVATE ${HK4_STATIC_RUNTIME})
 target_compile_definitions(hk4_win_tests PRIVATE
-  HK4_DLL_PATH="$<TARGET_FILE_NAME:HalvexK4>" HK4_HOSTSIM_NAME="$<TARGET_FILE_NAME:hostsim>")
-add_dependencies(hk4_win_tests HalvexK4 hostsim)
+  HK4_DLL_PATH="$<TARGET_FILE_NAME:HalvexK4>" HK4_HOSTSIM_NAME="$<TARGET_FILE_NAME:hostsim>"
+  HK4_PENDANTCHECK_NAME="$<TARGET_FILE_NAME:pendantcheck>")
+add_dependencies(hk4_win_tests HalvexK4 hostsim pendantcheck)
 add_test(NAME win_tests COMMAND ${HK4_EMULATOR} $<TARGET_FILE:hk4_win_tests>
          WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
 set_tests_properties(win_tests PROPERTIES LABELS wine ENVIRONMENT "${HK4_WINE_ENV}")

@@ -20,6 +20,10 @@ if ! HK4_WINE_BITS=32 bash -c '
 fi
 export HK4_WINE_BITS=$bits
 source scripts/wine-env.sh
+emu=$(hk4_wine_emulation)
+name=x64
+[ "$bits" = 32 ] && name=32-bit
+echo "demo: the $name build (build/win$bits)${emu:+, run through emulation ($emu)}"
 cd build/win$bits
 args=(hostsim.exe)
 [ "$demo" != plain ] && args+=(--scenario "$demo")

@@ -24,12 +24,19 @@ SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO=sudo
 export DEBIAN_FRONTEND=noninteractive
 say() { echo "setup: $*"; }
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# Once the packages are there: 32-bit programs made to run where the kernel
+# refuses them (emulate32.sh; quick when nothing is to be done).
+done_ok() {
+    [ -n "${HK4_SETUP_NO_EMULATION:-}" ] || $SUDO bash "$here/emulate32.sh"
+    exit 0
+}
 
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+[ ${#missing[@]} -eq 0 ] && done_ok
 
 # The shipping plug-in is 32-bit: its tests run under 32-bit Wine, which
 # comes from the i386 architecture. The update below then reads its lists.
@@ -78,7 +85,7 @@ elif [ ${#failed_suites[@]} -gt 0 ]; then
         say "installed; ${failed_suites[*]} was set aside: once the mirror has finished its sync, 'apt-get update && apt-get upgrade' brings its updates"
     fi
 fi
-$installed && exit 0
+$installed && done_ok
 
 # Which of the packages could not be had, each tried alone.
 unresolved=()

@@ -32,9 +32,9 @@ run() {  # run NAME COMMAND...
 wine_ctest() {
     local bits=$1 preset=$2
     shift 2
-    HK4_WINE_BITS=$bits xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+    HK4_WINE_BITS=$bits xvfb-run -a -n $((bits * 10)) -s "-screen 0 1024x768x24" bash -c '
         unset WINEPREFIX HK4_WINE
-        source scripts/wine-env.sh; hk4_wine_prefix
+        source scripts/wine-env.sh; hk4_wine_prefix || exit 1
         hk4_wine_services
         ctest --preset "$1" "${@:2}"; rc=$?
         scripts/wineserver.sh -k 2>/dev/null; exit $rc' ctest "$preset" "$@"
@@ -46,7 +46,7 @@ wine_ctest() {
 # realstack_ctest BITS PRESET
 realstack_ctest() {
     local bits=$1 preset=$2
-    HK4_WINE_BITS=$bits xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+    HK4_WINE_BITS=$bits xvfb-run -a -n $((bits * 10 + 1)) -s "-screen 0 1024x768x24" bash -c '
         unset HK4_WINE
         source scripts/wine-env.sh
         export WINEPREFIX=$(hk4_hid_prefix_of "$HK4_WINE_BITS")
@@ -72,29 +72,48 @@ runs32() {
 }
 
 rm -f build/win32/records/*.rec build/win64/records/*.rec
+built=" "
 for preset in native win32 win64; do
     cmake --preset "$preset" >/dev/null || { status=1; continue; }
-    run "build $preset" cmake --build --preset "$preset" || continue
-    case $preset in
-        native) run "tests $preset" ctest --preset "$preset" ;;
-        win32)
-            if runs32; then
-                ran32=true
-                run "tests $preset" wine_ctest 32 "$preset" -LE realstack
-                run "real-stack tests $preset" realstack_ctest 32 "$preset"
-            else
-                n=$(ctest --preset "$preset" -N -L 'wine|realstack' | sed -n 's/^Total Tests: //p')
-                echo "32-bit Windows programs do not run on this machine: ${n:-0} tests of the 32-bit build and the cross-build comparison skipped"
-                skipped=$((skipped + ${n:-0} + 1))
-                run "tests $preset" ctest --preset "$preset" -LE 'wine|realstack'
-            fi
-            ;;
-        win64)
-            run "tests $preset" wine_ctest 64 "$preset" -LE realstack
-            run "real-stack tests $preset" realstack_ctest 64 "$preset"
-            ;;
-    esac
+    run "build $preset" cmake --build --preset "$preset" && built+="$preset "
 done
+built() { [[ $built == *" $1 "* ]]; }
+
+# The 32-bit side runs in the background beside the native and x64 tests: it
+# is the longer one (through emulation 2-5 times slower), and the two share
+# the machine's cores. Its output is shown whole once it has ended.
+pid32=""
+out32=$(mktemp)
+if built win32; then
+    if runs32; then
+        ran32=true
+        emu=$(HK4_WINE_BITS=32 bash -c 'source scripts/wine-env.sh; hk4_wine_emulation')
+        [ -z "$emu" ] || echo "32-bit Windows programs run on this machine through emulation ($emu)"
+        (
+            log=$out32.log
+            run "tests win32" wine_ctest 32 win32 -LE realstack
+            run "real-stack tests win32" realstack_ctest 32 win32
+            exit $status
+        ) >"$out32" 2>&1 &
+        pid32=$!
+    else
+        n=$(ctest --preset win32 -N -L 'wine|realstack' | sed -n 's/^Total Tests: //p')
+        echo "32-bit Windows programs do not run on this machine: ${n:-0} tests of the 32-bit build and the cross-build comparison skipped"
+        skipped=$((skipped + ${n:-0} + 1))
+        run "tests win32" ctest --preset win32 -LE 'wine|realstack'
+    fi
+fi
+built native && run "tests native" ctest --preset native
+if built win64; then
+    run "tests win64" wine_ctest 64 win64 -LE realstack
+    run "real-stack tests win64" realstack_ctest 64 win64
+fi
+if [ -n "$pid32" ]; then
+    wait "$pid32" || status=1
+    cat "$out32"
+    cat "$out32.log" >>"$log"
+fi
+rm -f "$out32" "$out32.log"
 
 # The same seeded sessions through both builds: identical host callbacks.
 if $ran32; then

@@ -17,20 +17,55 @@ export HK4_WINE_BITS
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree=;mshtml=;winemenubuilder.exe="}
 
-# Creates the prefix once; later calls return at once.
+# Creates the prefix once; later calls return at once. A prefix is marked
+# ready only when a program has run in it: a first wineboot that failed (a
+# machine busy installing packages) leaves a prefix without its system DLLs,
+# which is made again once; a second failure is reported in one line.
 hk4_wine_prefix() {
     [ -f "$WINEPREFIX/.hk4-ready" ] && return 0
     mkdir -p "$WINEPREFIX"
     (
         flock 9
         [ -f "$WINEPREFIX/.hk4-ready" ] && exit 0
-        "$HK4_WINE" wineboot.exe --init >/dev/null 2>&1
-        # Without a window manager Wine waits ~2 s whenever a dialog closes
-        # unless its windows are unmanaged.
-        "$HK4_WINE" reg.exe add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
-        "$HK4_ROOT/scripts/wineserver.sh" -w
-        touch "$WINEPREFIX/.hk4-ready"
+        for try in 1 2; do
+            if [ "$try" = 2 ]; then
+                # Only a prefix of the project's own is made again.
+                case $WINEPREFIX in "$HK4_ROOT"/build/*) ;; *) break ;; esac
+                "$HK4_ROOT/scripts/wineserver.sh" -k 2>/dev/null
+                "$HK4_ROOT/scripts/wineserver.sh" -w 2>/dev/null
+                find "$WINEPREFIX" -mindepth 1 -delete
+            fi
+            "$HK4_WINE" wineboot.exe --init </dev/null >/dev/null 2>&1
+            # Without a window manager Wine waits ~2 s whenever a dialog
+            # closes unless its windows are unmanaged.
+            "$HK4_WINE" reg.exe add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 &&
+                "$HK4_WINE" reg.exe query 'HKCU\Software\Wine\X11 Driver' /v Managed </dev/null 2>/dev/null | grep -q 'Managed.*N' &&
+                ok=true || ok=false
+            "$HK4_ROOT/scripts/wineserver.sh" -w
+            if $ok; then
+                touch "$WINEPREFIX/.hk4-ready"
+                exit 0
+            fi
+        done
+        echo "the Wine prefix $WINEPREFIX does not work (a program cannot run in it); delete it and try again" >&2
+        exit 1
     ) 9>"$WINEPREFIX.lock"
+}
+
+# Whether programs of the selected width run through emulation (a binfmt_misc
+# handler for i386 ELF files, as scripts/emulate32.sh registers): prints the
+# emulator and its version, or nothing where they run natively.
+hk4_wine_emulation() {
+    [ "$HK4_WINE_BITS" = 32 ] || return 0
+    local f interp v
+    for f in /proc/sys/fs/binfmt_misc/*; do
+        grep -qx enabled "$f" 2>/dev/null || continue
+        grep -q '^magic 7f454c46010101[0-9a-f]*02000300$' "$f" || continue
+        interp=$(sed -n 's/^interpreter //p' "$f")
+        v=$("$interp" --version 2>/dev/null | sed -n '1s/ version \([0-9.]*\).*/ \1/p')
+        echo "${v:-the binfmt_misc handler ${f##*/}}"
+        return 0
+    done
 }
 
 # Starts a persistent Wine server and its services with their output detached,

@@ -4,6 +4,7 @@
 #include <objbase.h>
 #include <msxml.h>
 
+#include <cstring>
 #include <functional>
 #include <optional>
 #include <string>
@@ -114,22 +115,21 @@ bool IsLayout(const std::wstring& text) {
     return text.find_first_not_of(L" \t\r\n") == std::wstring::npos;
 }
 
+// Children are walked from sibling to sibling: a node list's item by index
+// costs Wine's MSXML a walk from the first child, which made a long list
+// (a host's tool table) cost its length squared.
 bool ChildrenOf(IXMLDOMNode* node, std::vector<ChildNode>& out) {
-    ComPtr<IXMLDOMNodeList> children;
-    long count = 0;
-    if (FAILED(node->get_childNodes(children.Put())) || !children ||
-        FAILED(children->get_length(&count)))
-        return false;
     std::wstring run;
     auto endRun = [&] {
         if (!IsLayout(run)) out.push_back({NODE_TEXT, ComPtr<IXMLDOMNode>(), run});
         run.clear();
     };
-    for (long i = 0; i < count; ++i) {
-        ComPtr<IXMLDOMNode> child;
+    ComPtr<IXMLDOMNode> child;
+    if (FAILED(node->get_firstChild(child.Put()))) return false;
+    while (child) {
         DOMNodeType type = NODE_INVALID;
-        if (children->get_item(i, child.Put()) != S_OK || !child ||
-            FAILED(child->get_nodeType(&type)))
+        ComPtr<IXMLDOMNode> next;
+        if (FAILED(child->get_nodeType(&type)) || FAILED(child->get_nextSibling(next.Put())))
             return false;
         if (type == NODE_TEXT) {
             VARIANT value;
@@ -138,13 +138,40 @@ bool ChildrenOf(IXMLDOMNode* node, std::vector<ChildNode>& out) {
             if (FAILED(child->get_nodeValue(&value)) || value.vt != VT_BSTR) return false;
             Bstr text(value.bstrVal);
             if (text.Get()) run.append(text.Get(), text.Length());
-            continue;
+        } else {
+            endRun();
+            out.push_back({type, std::move(child), std::wstring()});
         }
-        endRun();
-        out.push_back({type, std::move(child), std::wstring()});
+        child = std::move(next);
     }
     endRun();
     return true;
+}
+
+// Parses `bytes` (a whole file) into `document`, in place. The service is
+// handed the bytes rather than the file's name: the text parsed is then the
+// very text the changes are made in, and a large file loads in time
+// proportional to its size (Wine's MSXML reads a named file through a buffer
+// that it grows a few kilobytes at a time, copying it each time).
+bool LoadBytes(IXMLDOMDocument* document, const std::string& bytes) {
+    SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
+    if (!array) return false;
+    void* data = nullptr;
+    if (FAILED(SafeArrayAccessData(array, &data))) {
+        SafeArrayDestroy(array);
+        return false;
+    }
+    if (!bytes.empty()) std::memcpy(data, bytes.data(), bytes.size());
+    SafeArrayUnaccessData(array);
+    VARIANT source;
+    VariantInit(&source);
+    source.vt = VT_ARRAY | VT_UI1;
+    source.parray = array;
+    VARIANT_BOOL ok = VARIANT_FALSE;
+    const bool loaded = SUCCEEDED(document->put_async(VARIANT_FALSE)) &&
+                        SUCCEEDED(document->load(source, &ok)) && ok == VARIANT_TRUE;
+    SafeArrayDestroy(array);
+    return loaded;
 }
 
 // Whether two documents (or elements) hold the same: element names and
@@ -267,18 +294,23 @@ class MsxmlDocument : public XmlDocument {
         if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return LoadResult::Unreadable;
         if (info.nFileSizeHigh == 0 && info.nFileSizeLow == 0) return LoadResult::EmptyFile;
 
-        // A document loading in the background would look empty here and be
-        // saved over the host's file: load in place.
-        if (FAILED(document_->put_async(VARIANT_FALSE))) return LoadResult::Unreadable;
-        VARIANT_BOOL ok = VARIANT_FALSE;
-        if (FAILED(document_->load(PathVariant(wide), &ok)) || ok != VARIANT_TRUE)
-            return LoadResult::Unreadable;
-        // The text the changes will be made in. Should it differ from what
-        // was parsed (the host wrote meanwhile), the written file does not
-        // read back as this document, and is not kept.
+        // The text the changes will be made in, and the text parsed. A
+        // document loading in the background would look empty here and be
+        // saved over the host's file: it loads in place.
         text_ = ReadWholeFile(wide.Get());
+        if (!text_ || !LoadBytes(document_.Get(), *text_)) {
+            text_.reset();
+            return LoadResult::Unreadable;
+        }
         return LoadResult::Loaded;
     }
+
+    bool Unchanged(const std::string& path) override {
+        Bstr wide = AnsiToBstr(path);
+        return text_ && wide.Get() && ReadWholeFile(wide.Get()) == text_;
+    }
+
+    std::unique_ptr<XmlDocument> Fresh() override { return CreateMsxmlDocument(); }
 
     bool Save(const std::string& path) override {
         return Replace(path, [this](const std::wstring& tempPath) {
@@ -321,12 +353,14 @@ class MsxmlDocument : public XmlDocument {
     bool Replace(const std::string& path, const std::function<bool(const std::wstring&)>& write) {
         Bstr wide = AnsiToBstr(path);
         if (!wide.Get()) return false;
-        return ReplaceFileContent(std::wstring(wide.Get(), wide.Length()),
-                                  [&](const std::wstring& tempPath) {
-                                      if (!write(tempPath)) return false;
-                                      if (g_writtenFileHook) g_writtenFileHook(tempPath);
-                                      return ReadsBackAsThis(tempPath);
-                                  });
+        return ReplaceFileContent(
+            std::wstring(wide.Get(), wide.Length()), [&](const std::wstring& tempPath) {
+                if (!write(tempPath)) return false;
+                if (g_writtenFileHook) g_writtenFileHook(tempPath);
+                // The host may write the profile at any moment: it is
+                // replaced only while it still holds the text that was loaded.
+                return ReadsBackAsThis(tempPath) && (!text_ || ReadWholeFile(wide.Get()) == text_);
+            });
     }
 
     bool ReadsBackAsThis(const std::wstring& path) {
@@ -335,10 +369,12 @@ class MsxmlDocument : public XmlDocument {
                                     kIidXmlDomDocument, reinterpret_cast<void**>(written.Put()))) ||
             !written || FAILED(written->put_async(VARIANT_FALSE)))
             return false;
-        Bstr wide(SysAllocStringLen(path.data(), static_cast<UINT>(path.size())));
-        VARIANT_BOOL ok = VARIANT_FALSE;
-        return wide.Get() && SUCCEEDED(written->load(PathVariant(wide), &ok)) &&
-               ok == VARIANT_TRUE && SameContent(document_.Get(), written.Get());
+        const std::optional<std::string> bytes = ReadWholeFile(path.c_str());
+        // Node by node: the service's text of a whole document (its xml
+        // property) would be quicker to compare, but Wine's MSXML builds it
+        // in time that grows with the square of the document's size.
+        return bytes && LoadBytes(written.Get(), *bytes) &&
+               SameContent(document_.Get(), written.Get());
     }
 
     // An element is a node: the same object, one reference moved over.

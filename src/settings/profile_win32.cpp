@@ -44,7 +44,14 @@ void WithProfile(void (*use)()) {
     }
     // The store is gone: leave no pointer to it behind.
     state.CurrentProfile = nullptr;
-    store.reset();  // writes the document back
+    if (!store) return;
+    const XmlProfile::SaveOutcome saved = store->Save();
+    store.reset();
+    // The host's file changed so that the settings could not be put in it;
+    // it is left as the host made it, and the machinist is told on the
+    // message line. (Other failures stay silent, as they always were.)
+    if (saved == XmlProfile::SaveOutcome::ProfileChanged)
+        state.host.SetStatusText(kProfileChangedText);
 }
 
 void LoadSettings() {

@@ -41,13 +41,20 @@ class XmlDocument {
     virtual ~XmlDocument() = default;
 
     virtual LoadResult Load(const std::string& path) = 0;
+    // Whether the file at `path` still holds exactly the text this document
+    // was loaded from (false when it was loaded from no file).
+    virtual bool Unchanged(const std::string& path) = 0;
+    // A new, empty document of the same kind and settings: the file as it is
+    // at the moment of saving is loaded into one. Null when none can be had.
+    virtual std::unique_ptr<XmlDocument> Fresh() = 0;
     // Writes the whole document to `path` in one piece, for a file that held
     // nothing: on failure the file that was there before is left as it was.
     virtual bool Save(const std::string& path) = 0;
     // Writes the file that was loaded again with `edits` (the changes made
     // to this document since) applied to its own text, and nothing else
     // changed; the new file replaces `path` only when it reads back as this
-    // document. On failure the file is left as it was.
+    // document and `path` still holds the text that was loaded. On failure
+    // the file is left as it was.
     virtual bool SaveEdits(const std::string& path, const std::vector<ProfileEdit>& edits) = 0;
     // The root element, or null when the document has none.
     virtual std::unique_ptr<XmlElement> DocumentElement() = 0;

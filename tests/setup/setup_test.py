@@ -89,7 +89,7 @@ class SetupPaths(unittest.TestCase):
             for name, text in files.items():
                 with open(os.path.join(d, name), "w") as f:
                     f.write(text)
-            env = dict(os.environ, STUB=d, PATH=bin_dir + os.pathsep + os.environ["PATH"])
+            env = dict(os.environ, STUB=d, HK4_SETUP_NO_EMULATION="1", PATH=bin_dir + os.pathsep + os.environ["PATH"])
             p = subprocess.run(["bash", SETUP], env=env, capture_output=True, text=True, timeout=60)
             with open(os.path.join(d, "calls")) as f:
                 calls = f.read().splitlines()

@@ -201,7 +201,15 @@ class MemoryXmlDocument : public hk4::XmlDocument {
         if (!root) return LoadResult::Unreadable;
         root->parent = document_;
         document_->children = {root};
+        loaded_ = it->second;
         return LoadResult::Loaded;
+    }
+    bool Unchanged(const std::string& path) override {
+        auto it = files_->files.find(path);
+        return loaded_ && it != files_->files.end() && it->second == *loaded_;
+    }
+    std::unique_ptr<hk4::XmlDocument> Fresh() override {
+        return std::make_unique<MemoryXmlDocument>(files_);
     }
     bool Save(const std::string& path) override {
         files_->files[path] = Text();
@@ -249,6 +257,7 @@ class MemoryXmlDocument : public hk4::XmlDocument {
     }
 
     std::shared_ptr<MemoryFiles> files_;
+    std::optional<std::string> loaded_;                                      // the text Load parsed
     std::shared_ptr<MemoryNode> document_ = std::make_shared<MemoryNode>();  // value "" marks it
 };
 

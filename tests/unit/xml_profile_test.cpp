@@ -257,6 +257,64 @@ TEST(XmlProfile, FilesItCannotOwnAreNeverWritten) {
     }
 }
 
+// The save works on the file as it is then: what the host wrote while the
+// store was open stays, and a file the changes cannot be made in is left.
+TEST(XmlProfile, TheSaveMakesItsChangesInTheFileAsItIsNow) {
+    using Outcome = XmlProfile::SaveOutcome;
+    struct Case {
+        const char* what;
+        std::optional<std::string> before;    // when the store loads
+        std::optional<std::string> meantime;  // the host's file when it saves
+        std::optional<std::string> after;
+        Outcome outcome;
+    };
+    const std::string ours = "<Halvex_K4_Pendant><Vel>4</Vel><A></A></Halvex_K4_Pendant>";
+    const Case cases[] = {
+        {"the host's change is kept beside ours", "<profile><T>3</T>" + ours + "</profile>",
+         "<profile><T>6</T>" + ours + "</profile>",
+         "<profile><T>6</T><Halvex_K4_Pendant><Vel>7</Vel></Halvex_K4_Pendant></profile>",
+         Outcome::Written},
+        {"our section, dropped by the host, is written anew",
+         "<profile><T>3</T>" + ours + "</profile>", "<profile><T>6</T></profile>",
+         "<profile><T>6</T><Halvex_K4_Pendant><Vel>7</Vel></Halvex_K4_Pendant></profile>",
+         Outcome::Written},
+        {"a value the host wrote meanwhile into the key we drop stays",
+         "<profile>" + ours + "</profile>",
+         "<profile><Halvex_K4_Pendant><Vel>7</Vel><A>5</A></Halvex_K4_Pendant></profile>",
+         "<profile><Halvex_K4_Pendant><Vel>7</Vel><A>5</A></Halvex_K4_Pendant></profile>",
+         Outcome::NothingToWrite},
+        {"a profile that went away is not made again", "<profile>" + ours + "</profile>",
+         std::nullopt, std::nullopt, Outcome::ProfileChanged},
+        {"an emptied profile is left empty", "<profile>" + ours + "</profile>", "", "",
+         Outcome::ProfileChanged},
+        {"a profile no longer well-formed is left as it is", "<profile>" + ours + "</profile>",
+         "<profile><T>6</profile>", "<profile><T>6</profile>", Outcome::ProfileChanged},
+        {"a profile the host created meanwhile gets our section in its own text", std::nullopt,
+         "<HostProfile><T>6</T></HostProfile>",
+         "<HostProfile><T>6</T><Halvex_K4_Pendant><Vel>7</Vel></Halvex_K4_Pendant>"
+         "</HostProfile>",
+         Outcome::Written},
+        {"a profile missing throughout is created", std::nullopt, std::nullopt,
+         "<profile><Halvex_K4_Pendant><Vel>7</Vel></Halvex_K4_Pendant></profile>",
+         Outcome::Written},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto files = std::make_shared<MemoryFiles>();
+        if (c.before) files->files[kPath] = *c.before;
+        XmlProfile store(std::make_unique<MemoryXmlDocument>(files), kPath, true);
+        EXPECT_EQ(store.GetInt(S, "A", 1), 1);
+        store.SetInt(S, "Vel", 7);
+        files->files.erase(kPath);
+        if (c.meantime) files->files[kPath] = *c.meantime;
+        EXPECT_EQ(store.Save(), c.outcome);
+        auto it = files->files.find(kPath);
+        EXPECT_EQ(it == files->files.end() ? std::nullopt : std::optional<std::string>(it->second),
+                  c.after);
+        EXPECT_EQ(store.Save(), Outcome::NothingToWrite) << "a store saves once";
+    }
+}
+
 TEST(XmlProfile, WithoutADocumentReadsGiveDefaultsAndWritesAreDropped) {
     XmlProfile store(nullptr, kPath, true);
     EXPECT_EQ(store.GetInt(S, "Vel", 3), 3);

@@ -83,7 +83,7 @@ TEST(CheckHost, ButtonsAndDrosAsTheHostAnswersThem) {
     CheckHost host(nullptr);
     host.OnDoButton(1021);  // the host's button action switches LED 800
     EXPECT_TRUE(host.Led(pendantcheck::kLampLed));
-    EXPECT_EQ(Newest(host), L"Pendant button (LED 800 now on)");
+    EXPECT_EQ(Newest(host), L"Pendant button (its action now on)");
     host.OnDoButton(336);
     host.OnDoButton(336);
     EXPECT_EQ(Newest(host), L"Axis action Z");

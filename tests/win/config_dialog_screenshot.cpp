@@ -12,7 +12,7 @@
 #include <string>
 
 #include "dialog_user.h"
-#include "hostsim/plugin_api.h"
+#include "hostside/plugin_api.h"
 #include "win_test_support.h"
 
 namespace {
@@ -21,7 +21,7 @@ TEST(DISABLED_ConfigDialogScreenshot, HoldsTheDialogOpenUntilPhotographed) {
     const char* rectFile = std::getenv("HK4_SHOT_RECT");
     const char* doneFile = std::getenv("HK4_SHOT_DONE");
     if (rectFile == nullptr || doneFile == nullptr) GTEST_SKIP() << "HK4_SHOT_* not set";
-    hostsim::PluginApi api;
+    hostside::PluginApi api;
     std::string error;
     ASSERT_TRUE(api.Load(hk4test::CopyPlugin("HalvexK4.dll"), error)) << error;
     api.SetProName((hk4test::TempDir() + "\\profile.xml").c_str());

@@ -15,9 +15,10 @@
 #include "hostsim/device_model.h"
 #include "hostsim/host_loop.h"
 #include "hostsim/import_patch.h"
-#include "hostsim/plugin_api.h"
+#include "hostside/plugin_api.h"
 #include "hostsim/sim_host.h"
 #include "settings/config_dialog_ids.h"
+#include "settings/xml_profile.h"
 #include "win_test_support.h"
 
 namespace {
@@ -32,7 +33,7 @@ constexpr const char* kCaption = "Configuration";
 // The plug-in, loaded and given a profile path in a fresh folder; the file
 // holds `xml` unless that is empty.
 struct ConfiguredPlugin {
-    hostsim::PluginApi api;
+    hostside::PluginApi api;
     std::string profile;
 
     explicit ConfiguredPlugin(const std::string& xml = "") {
@@ -307,6 +308,55 @@ TEST(ConfigDialog, TheActiveWindowOwnsTheDialogAndIsDisabledMeanwhile) {
     });
     EXPECT_TRUE(IsWindowEnabled(frame));
     DestroyWindow(frame);
+}
+
+// The host may rewrite its profile while the dialog is open: OK makes the
+// change in the file as the host left it, and leaves a file it cannot be
+// made in as it is, saying so on the message line.
+TEST(ConfigDialog, OkSavesIntoTheProfileAsTheHostLeftIt) {
+    auto profile = [](const char* tool, const char* rate) {
+        return std::string("<?xml version=\"1.0\"?>\r\n<profile>\r\n  <Tool>") + tool +
+               "</Tool>\r\n  <Halvex_K4_Pendant>\r\n    <Vel>2</Vel>\r\n    <StepJogRate>" + rate +
+               "</StepJogRate>\r\n    <PercentTime>3</PercentTime>\r\n"
+               "    <DelaySteps>25</DelaySteps>\r\n  </Halvex_K4_Pendant>\r\n</profile>\r\n";
+    };
+    struct Case {
+        const char* what;
+        std::string meantime;  // empty: the profile is deleted
+        std::string after;     // empty: there is no profile
+        std::string message;
+    };
+    const Case cases[] = {
+        {"the host's change stays beside ours", profile("drill 6 mm", "100"),
+         profile("drill 6 mm", "321"), ""},
+        {"a removed profile stays away", "", "", hk4::kProfileChangedText},
+        {"a profile no longer well-formed stays as it is", "<profile><Tool>drill 6 mm</profile>",
+         "<profile><Tool>drill 6 mm</profile>", hk4::kProfileChangedText},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ConfiguredPlugin plugin(profile("drill 3 mm", "100"));
+        ASSERT_TRUE(plugin.loaded);
+        hostsim::SimHost host;
+        host.InstallCallbacks(plugin.api);
+        ASSERT_TRUE(plugin.api.InitControl(host.motion(), host.options(), host.planner(),
+                                           host.parentObject()));
+        plugin.api.PostInitControl();
+        RunWithUser(plugin.api.Config, [&](DialogUser& user) {
+            const HWND dialog = user.WaitForDialog(kCaption);
+            ASSERT_NE(dialog, nullptr);
+            if (c.meantime.empty())
+                DeleteFileA(plugin.profile.c_str());
+            else
+                hk4test::WriteFile(plugin.profile, c.meantime);
+            SetDlgItemTextA(dialog, IDC_FEED_RATE, "321");
+            PressAndExpectClosed(user, dialog, VK_RETURN);
+        });
+        plugin.api.StopPlug();
+        const bool exists = GetFileAttributesA(plugin.profile.c_str()) != INVALID_FILE_ATTRIBUTES;
+        EXPECT_EQ(exists ? hk4test::ReadFile(plugin.profile) : std::string(), c.after);
+        EXPECT_EQ(host.StatusText(), c.message);
+    }
 }
 
 // The link line in both states, following the pendant while the dialog is

@@ -8,13 +8,13 @@
 #include <string>
 
 #include "hk4_version.h"
-#include "hostsim/plugin_api.h"
+#include "hostside/plugin_api.h"
 #include "win_test_support.h"
 
 namespace {
 
 TEST(Exports, EveryEntryPointResolvesAndTheEmptyOnesAcceptAnyArguments) {
-    hostsim::PluginApi api;
+    hostside::PluginApi api;
     std::string error;
     ASSERT_TRUE(api.Load(hk4test::CopyPlugin("HalvexK4.dll"), error)) << error;
     // The seven do-nothing entry points, called with stray arguments the way
@@ -35,7 +35,7 @@ TEST(Exports, EveryEntryPointResolvesAndTheEmptyOnesAcceptAnyArguments) {
 }
 
 TEST(Exports, DisplayNameComesFromTheModuleFileWithoutItsLastExtension) {
-    hostsim::PluginApi api;
+    hostside::PluginApi api;
     std::string error;
     ASSERT_TRUE(api.Load(hk4test::CopyPlugin("a.b.dll"), error)) << error;
     const std::string profile = hk4test::TempDir() + "\\profile.xml";
@@ -63,7 +63,7 @@ bool TypeLibRegistered() {
 }
 
 TEST(Exports, RegisterAndUnregisterTheTypeLibrary) {
-    hostsim::PluginApi api;
+    hostside::PluginApi api;
     std::string error;
     ASSERT_TRUE(api.Load(hk4test::CopyPlugin("HalvexK4.dll"), error)) << error;
     EXPECT_EQ(api.DllRegisterServer(), S_OK);

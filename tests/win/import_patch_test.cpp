@@ -9,7 +9,7 @@
 #include <string>
 
 #include "hostsim/import_patch.h"
-#include "hostsim/plugin_api.h"
+#include "hostside/plugin_api.h"
 #include "win_test_support.h"
 
 namespace {
@@ -22,7 +22,7 @@ DWORD WINAPI FakeModuleFileName(HMODULE, LPSTR path, DWORD size) {
 }
 
 TEST(ImportPatch, RedirectsOnlyThePluginsCallsAndRestoresThem) {
-    hostsim::PluginApi api;
+    hostside::PluginApi api;
     std::string error;
     ASSERT_TRUE(api.Load(hk4test::CopyPlugin("HalvexK4.dll"), error)) << error;
     const auto imports = hostsim::ListImports(api.module);

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "hostsim/plugin_api.h"
+#include "hostside/plugin_api.h"
 #include "plugin/host.h"
 #include "win_test_support.h"
 
@@ -92,7 +92,7 @@ class TestHost {
     HWND parent = nullptr;
     unsigned char parentObject[hk4::kParentWindowSize] = {};
     std::vector<unsigned char> motion, options, planner;
-    hostsim::PluginApi api;
+    hostside::PluginApi api;
 };
 
 // Runs the message loop until `done` or `ms` have passed.

@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "hostsim/plugin_api.h"
+#include "hostside/plugin_api.h"
 #include "plugin/lifecycle_win32.h"
 #include "plugin/plugin_state.h"
 #include "settings/com_ptr_win32.h"
@@ -155,7 +155,7 @@ class PluginHost {
         }
     }
     bool loaded() const { return loaded_; }
-    hostsim::PluginApi& api() { return api_; }
+    hostside::PluginApi& api() { return api_; }
 
     // SetProName, InitControl (no parent window) and PostInitControl.
     void Start(const std::string& profile) {
@@ -164,13 +164,13 @@ class PluginHost {
         api_.PostInitControl();
     }
     void Config(int command = IDCANCEL) {
-        static hostsim::PluginApi* current;
+        static hostside::PluginApi* current;
         current = &api_;
         DismissingDialogs([] { current->Config(); }, command);
     }
 
   private:
-    hostsim::PluginApi api_;
+    hostside::PluginApi api_;
     bool loaded_ = false;
     std::vector<unsigned char> motion_ = std::vector<unsigned char>(hk4::kMotionBlockSize);
     std::vector<unsigned char> options_ = std::vector<unsigned char>(hk4::kOptionsBlockSize);

@@ -12,7 +12,7 @@
 #include "hostsim/device_model.h"
 #include "hostsim/host_loop.h"
 #include "hostsim/import_patch.h"
-#include "hostsim/plugin_api.h"
+#include "hostside/plugin_api.h"
 #include "hostsim/sim_host.h"
 #include "hostsim/trace.h"
 
@@ -83,7 +83,7 @@ std::string BenchProfilePath() {
 }
 
 // The host's start-up calls; returns the plug-in's window (its timer's).
-HWND StartPlugin(PluginApi& api, SimHost& host, const std::string& profile) {
+HWND StartPlugin(hostside::PluginApi& api, SimHost& host, const std::string& profile) {
     host.InstallCallbacks(api);
     api.SetProName(profile.c_str());
     api.InitControl(host.motion(), host.options(), host.planner(), host.parentObject());
@@ -93,7 +93,7 @@ HWND StartPlugin(PluginApi& api, SimHost& host, const std::string& profile) {
 }
 
 bool RunOne(const Config& c, const std::string& dll, double seconds, Result& out) {
-    PluginApi api;
+    hostside::PluginApi api;
     std::string error;
     if (!api.Load(dll, error)) {
         std::fprintf(stderr, "hostsim: %s\n", error.c_str());
@@ -196,7 +196,7 @@ bool RunOne(const Config& c, const std::string& dll, double seconds, Result& out
 // pendant behind the class driver, fed from outside). Only the tick's time
 // is measured: the report's age would need the device's clock.
 bool RunReal(const std::string& dll, double seconds, Result& out) {
-    PluginApi api;
+    hostside::PluginApi api;
     std::string error;
     if (!api.Load(dll, error)) {
         std::fprintf(stderr, "hostsim: %s\n", error.c_str());

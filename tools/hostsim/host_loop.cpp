@@ -5,7 +5,7 @@
 
 namespace hostsim {
 
-void RunHostLoop(const PluginApi& api, SimHost& host, const LoopOptions& options) {
+void RunHostLoop(const hostside::PluginApi& api, SimHost& host, const LoopOptions& options) {
     LARGE_INTEGER freq, start;
     QueryPerformanceFrequency(&freq);
     QueryPerformanceCounter(&start);

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "hostsim/device_model.h"
-#include "hostsim/plugin_api.h"
+#include "hostside/plugin_api.h"
 #include "hostsim/sim_host.h"
 
 namespace hostsim {
@@ -28,7 +28,7 @@ struct LoopOptions {
 
 // Runs the host's message loop: dispatches messages, calls Update once per
 // cycle, delivers device broadcasts and traces the host field writes.
-void RunHostLoop(const PluginApi& api, SimHost& host, const LoopOptions& options);
+void RunHostLoop(const hostside::PluginApi& api, SimHost& host, const LoopOptions& options);
 
 // Holds the host's thread for `span` of real time without letting a message
 // through (a long redraw, a script, a debugger). Only another thread of the

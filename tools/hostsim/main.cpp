@@ -13,11 +13,12 @@
 #include <vector>
 
 #include "hostsim/bench.h"
+#include "hostsim/save_bench.h"
 #include "hostsim/device_hooks.h"
 #include "hostsim/device_model.h"
 #include "hostsim/host_loop.h"
 #include "hostsim/import_patch.h"
-#include "hostsim/plugin_api.h"
+#include "hostside/plugin_api.h"
 #include "hostsim/scenario.h"
 #include "hostsim/sim_host.h"
 #include "hostsim/trace.h"
@@ -35,7 +36,8 @@ void Usage() {
         "                    (DoButton, Code, SetDRO, field writes), values to the last\n"
         "                    bit, to FILE\n"
         "  --bench WHICH     real-time measurements: all, silent, on-change, 8ms, 1ms;\n"
-        "                    real: nothing patched, the tick's time with the system's pendant\n"
+        "                    real: nothing patched, the tick's time with the system's pendant;\n"
+        "                    save: the configuration dialog's save on profiles of 10 KB to 5 MB\n"
         "  --seconds S       length of each bench run (default 10)\n"
         "  --real-pendant    use the pendant plugged into this PC (nothing is patched)\n"
         "  --run-ms N        without a scenario: run the host for N ms (default 3000)\n"
@@ -70,7 +72,7 @@ int PlainRun(const std::string& dll, const std::string& profile, DWORD runMs, bo
              bool realPendant, const Fields& fields, const HoldAfterJog& hold, bool buttonLed) {
     hostsim::Trace& trace = hostsim::TheTrace();
     trace.SetEcho(stdout);
-    hostsim::PluginApi api;
+    hostside::PluginApi api;
     std::string error;
     if (!api.Load(dll, error)) {
         std::fprintf(stderr, "hostsim: %s\n", error.c_str());
@@ -245,6 +247,8 @@ int main(int argc, char** argv) {
         o.echo = !quiet;
         o.record = record;
         status = hostsim::RunScenario(scenario, dll, o);
+    } else if (bench == "save") {
+        status = hostsim::RunSaveBench(dll);
     } else if (!bench.empty()) {
         status = hostsim::RunBench(bench, dll, seconds);
     } else {

@@ -18,7 +18,7 @@
 #include "hostsim/expect.h"
 #include "hostsim/host_loop.h"
 #include "hostsim/import_patch.h"
-#include "hostsim/plugin_api.h"
+#include "hostside/plugin_api.h"
 #include "hostsim/record_sizes.h"
 #include "hostsim/sim_host.h"
 #include "hostsim/soak.h"
@@ -162,7 +162,7 @@ class Runner {
     std::unique_ptr<DeviceModel> model_;
     std::unique_ptr<SimHost> host_;
     std::unique_ptr<PendantThread> pendant_;
-    PluginApi api_;
+    hostside::PluginApi api_;
     ImportPatch patch_, heapPatch_;
     std::string profile_;
     bool installed_ = false, started_ = false, stopped_ = false, realtime_ = false, xp_ = false;
@@ -429,7 +429,7 @@ void Runner::Unload() {
         TheTrace().Line("~ after FreeLibrary: the library is still loaded");
         host_->released = false;
     }
-    api_ = PluginApi{};
+    api_ = hostside::PluginApi{};
     // Its import slots went with it.
     patch_.Forget();
     heapPatch_.Forget();

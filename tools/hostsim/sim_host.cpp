@@ -146,7 +146,7 @@ std::string SimHost::StatusText() const {
     return std::string(chars, static_cast<std::size_t>(data->length));
 }
 
-void SimHost::InstallCallbacks(const PluginApi& api) {
+void SimHost::InstallCallbacks(const hostside::PluginApi& api) {
     api.SetDoButton(OnDoButton);
     api.SetSetDRO(OnSetDRO);
     api.SetGetDRO(OnGetDRO);

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "hostsim/host_fields.h"
-#include "hostsim/host_string_manager.h"
-#include "hostsim/plugin_api.h"
+#include "hostside/host_string_manager.h"
+#include "hostside/plugin_api.h"
 #include "plugin/host.h"
 
 namespace hostsim {
@@ -35,7 +35,7 @@ class SimHost {
     const hk4::Host& view() const { return view_; }
 
     std::string StatusText() const;
-    SimStringManager& strings() { return strings_; }
+    hostside::CountingStringManager& strings() { return strings_; }
 
     std::map<int32_t, double> dros;
     std::map<int32_t, uint8_t> leds;
@@ -57,7 +57,7 @@ class SimHost {
     void CheckLive(const std::string& what);
 
     // Installs the recording callbacks through the plug-in's installers.
-    void InstallCallbacks(const PluginApi& api);
+    void InstallCallbacks(const hostside::PluginApi& api);
 
     // Traces every change the plug-in made to a named host field or to the
     // message line since the last call ("< write JogStop[0] = 1",
@@ -80,7 +80,7 @@ class SimHost {
     unsigned char parentObject_[hk4::kParentWindowSize] = {};
     HWND parentWindow_ = nullptr;
     hk4::Host view_;
-    SimStringManager strings_;
+    hostside::CountingStringManager strings_;
     FieldWatch watch_;
     FieldWatch exactWatch_{17};  // for the record
     std::string lastStatus_;

@@ -94,7 +94,7 @@ CheckHost::~CheckHost() {
     }
 }
 
-void CheckHost::InstallCallbacks(const hostsim::PluginApi& api) {
+void CheckHost::InstallCallbacks(const hostside::PluginApi& api) {
     api.SetDoButton(DoButton);
     api.SetSetDRO(SetDRO);
     api.SetGetDRO(GetDRO);
@@ -166,7 +166,7 @@ void CheckHost::OnDoButton(int32_t code) {
     if (code == hk4::kButtonPendant) {
         // The host's button action switches what LED 800 shows.
         leds_[kLampLed] = !Led(kLampLed);
-        Note(std::wstring(L"Pendant button (LED 800 now ") + (Led(kLampLed) ? L"on)" : L"off)"));
+        Note(std::wstring(L"Pendant button (its action now ") + (Led(kLampLed) ? L"on)" : L"off)"));
     } else if (code == hk4::kButtonTabScreen) {
         tabShown = !tabShown;
         Note(tabShown ? L"TAB screen shown" : L"TAB screen hidden");
@@ -186,7 +186,7 @@ void CheckHost::OnSetDro(int32_t number, double value) {
     else if (number == kFeedOverrideDro)
         Note(L"Feed override F% " + Percent(value), "dro821");
     else if (number == kDro74)
-        Note(L"S% (DRO 74) " + Percent(value), "dro74");
+        Note(L"S% " + Percent(value), "dro74");
 }
 
 void CheckHost::OnCode(const char* line) {

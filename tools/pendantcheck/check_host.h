@@ -12,8 +12,8 @@
 #include <memory>
 #include <string>
 
-#include "hostsim/host_string_manager.h"
-#include "hostsim/plugin_api.h"
+#include "hostside/host_string_manager.h"
+#include "hostside/plugin_api.h"
 #include "input/host_codes.h"
 #include "plugin/host.h"
 
@@ -44,7 +44,7 @@ class CheckHost {
     CheckHost(const CheckHost&) = delete;
     CheckHost& operator=(const CheckHost&) = delete;
 
-    void InstallCallbacks(const hostsim::PluginApi& api);
+    void InstallCallbacks(const hostside::PluginApi& api);
     void* motion() const { return motion_.get(); }
     void* options() const { return options_.get(); }
     void* planner() const { return planner_.get(); }
@@ -95,7 +95,7 @@ class CheckHost {
     std::unique_ptr<unsigned char, Free> motion_, options_, planner_;
     unsigned char parentObject_[hk4::kParentWindowSize] = {};
     hk4::Host view_;
-    hostsim::SimStringManager strings_;
+    hostside::CountingStringManager strings_;
     std::map<int32_t, double> dros_;
     std::map<int32_t, bool> leds_;
     Jog jog_;

@@ -5,19 +5,22 @@
 // Everything runs on the window's thread, as in the host: the plug-in's
 // timer, its device notifications and its callbacks.
 #include <windows.h>
+#include <commctrl.h>
 #include <objbase.h>
 
 #include <cstdio>
 #include <cwchar>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "hk4_version.h"
-#include "hostsim/plugin_api.h"
+#include "hostside/plugin_api.h"
 #include "pendantcheck/check_controls.h"
 #include "pendantcheck/check_host.h"
 #include "pendantcheck/pendant_view.h"
+#include "pendantcheck/window_text.h"
 
 namespace pendantcheck {
 
@@ -36,7 +39,7 @@ constexpr int kRow = 22;
 
 const wchar_t* const kFunctions[] = {
     L"S \u2014 step jog",  L"V \u2014 speed-following jog", L"C \u2014 fixed-rate jog",
-    L"C% \u2014 jog rate", L"F% \u2014 feed override",      L"S% \u2014 DRO 74",
+    L"C% \u2014 jog rate", L"F% \u2014 feed override",      L"S%",
 };
 
 std::wstring Number(const wchar_t* format, double value) {
@@ -87,6 +90,13 @@ class CheckWindow {
     bool Create(HINSTANCE instance);
     void StartPlugin();
     HWND hwnd() const { return hwnd_; }
+    // Carries out a close that was asked for. Called by the program's own
+    // message loop between messages, where no call into the plug-in can be
+    // running beneath it: a close asked for inside one (the plug-in's
+    // configuration dialog runs a message loop of its own) waits until it
+    // has returned, so that the plug-in is never stopped and unloaded under
+    // its own call.
+    void CloseIfAsked();
 
   private:
     static LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
@@ -94,11 +104,15 @@ class CheckWindow {
 
     HWND Add(const wchar_t* cls, const wchar_t* text, DWORD style, int x, int y, int w, int h,
              int id = -1);
-    void Label(const wchar_t* caption, int id, int x, int y, int captionWidth, int valueWidth);
+    // A caption and the value beside it; `tip` (the host's code, say) shows
+    // when the pointer rests on either.
+    void Label(const wchar_t* caption, int id, int x, int y, int captionWidth, int valueWidth,
+               const wchar_t* tip = nullptr);
+    void Tip(HWND control, const wchar_t* text);
     void Layout();
     void Cycle();
     void Refresh();
-    void Show(int id, const std::wstring& text);
+    bool Show(int id, const std::wstring& text);  // true when the text changed
     void ShowCheck(int id, bool on);
     void ShowSettings();
     void Apply();
@@ -106,10 +120,13 @@ class CheckWindow {
 
     HWND hwnd_ = nullptr;
     HFONT font_ = nullptr;
+    HWND tips_ = nullptr;
     std::unique_ptr<CheckHost> host_;
     std::unique_ptr<PendantView> pendant_;
-    hostsim::PluginApi api_;
+    hostside::PluginApi api_;
     bool running_ = false;  // InitControl done, StopPlug not yet
+    bool closeAsked_ = false;
+    bool inConfig_ = false;
     std::wstring pluginLine_;
     std::map<int, std::wstring> shown_;
     LARGE_INTEGER frequency_{}, lastCycle_{};
@@ -125,9 +142,30 @@ HWND CheckWindow::Add(const wchar_t* cls, const wchar_t* text, DWORD style, int 
 }
 
 void CheckWindow::Label(const wchar_t* caption, int id, int x, int y, int captionWidth,
-                        int valueWidth) {
-    Add(L"STATIC", caption, SS_LEFT, x, y, captionWidth, kRow - 4);
-    Add(L"STATIC", L"", SS_LEFT | SS_NOPREFIX, x + captionWidth, y, valueWidth, kRow - 4, id);
+                        int valueWidth, const wchar_t* tip) {
+    // A static control takes the pointer (for its tip) only with SS_NOTIFY.
+    const DWORD notify = tip ? SS_NOTIFY : 0;
+    Tip(Add(L"STATIC", caption, SS_LEFT | notify, x, y, captionWidth, kRow - 4), tip);
+    Tip(Add(L"STATIC", L"", SS_LEFT | SS_NOPREFIX | notify, x + captionWidth, y, valueWidth,
+            kRow - 4, id),
+        tip);
+}
+
+void CheckWindow::Tip(HWND control, const wchar_t* text) {
+    if (!tips_ || !control || !text) return;
+    TOOLINFOW tool{};
+    tool.cbSize = sizeof tool;
+    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.hwnd = hwnd_;
+    tool.uId = reinterpret_cast<UINT_PTR>(control);
+    tool.lpszText = const_cast<wchar_t*>(text);
+    // The tip control keeps a copy of the text; a control that has a tip
+    // already gets the new text.
+    TOOLINFOW known = tool;
+    known.lpszText = nullptr;
+    const bool has = SendMessageW(tips_, TTM_GETTOOLINFOW, 0, reinterpret_cast<LPARAM>(&known));
+    SendMessageW(tips_, has ? TTM_UPDATETIPTEXTW : TTM_ADDTOOLW, 0,
+                 reinterpret_cast<LPARAM>(&tool));
 }
 
 void CheckWindow::Layout() {
@@ -136,8 +174,9 @@ void CheckWindow::Layout() {
     Add(L"BUTTON", L"The pendant", BS_GROUPBOX, x - 4, y, 396, 12 * kRow + 16);
     y += 20;
     Label(L"Link:", kLink, x + 6, y, 110, 270);
-    // A device path is long: an edit that scrolls, and whose text can be
-    // copied into a support request.
+    // The part of the device path that tells two ports apart; the whole
+    // path in its tip, and in an edit whose text can be copied into a
+    // support request.
     Add(L"STATIC", L"Where:", SS_LEFT, x + 6, y += kRow, 110, kRow - 4);
     Add(L"EDIT", L"", ES_READONLY | ES_AUTOHSCROLL, x + 116, y, 270, kRow - 4, kWhere);
     Label(L"Axis selector:", kAxis, x + 6, y += kRow, 110, 270);
@@ -146,10 +185,12 @@ void CheckWindow::Layout() {
     Label(L"Button:", kButton, x + 6, y += kRow, 110, 270);
     Label(L"Wheel:", kWheel, x + 6, y += kRow, 110, 270);
     Label(L"Lamp:", kLamp, x + 6, y += kRow, 110, 270);
-    Add(L"BUTTON", L"Host LED 800 on (the lamp follows)", BS_AUTOCHECKBOX | WS_TABSTOP, x + 6,
-        y += kRow, 370, kRow - 4, kLed800);
-    Add(L"BUTTON", L"Host jog switch on (LED 83)", BS_AUTOCHECKBOX | WS_TABSTOP, x + 6, y += kRow,
-        370, kRow - 4, kLed83);
+    Tip(Add(L"BUTTON", L"Host's button action on (the lamp follows)", BS_AUTOCHECKBOX | WS_TABSTOP,
+            x + 6, y += kRow, 370, kRow - 4, kLed800),
+        L"The host's LED 800");
+    Tip(Add(L"BUTTON", L"Host jog switch on", BS_AUTOCHECKBOX | WS_TABSTOP, x + 6, y += kRow, 370,
+            kRow - 4, kLed83),
+        L"The host's LED 83");
     Label(L"Plug-in:", kPlugin, x + 6, y += kRow, 60, 320);
     Add(L"BUTTON", L"Plug-in configuration...", BS_PUSHBUTTON | WS_TABSTOP, x + 6, y += kRow + 4,
         180, 24, kConfig);
@@ -163,9 +204,9 @@ void CheckWindow::Layout() {
     for (int a = 0; a < kAxes; ++a) Label(names[a], position[a], x + 6, y + a * kRow, 130, 200);
     y += kAxes * kRow;
     Label(L"Jog:", kJog, x + 6, y, 130, 210);
-    Label(L"Jog rate (DRO 3):", kJogRate, x + 6, y += kRow, 130, 200);
-    Label(L"Feed override F%:", kFeedOverride, x + 6, y += kRow, 130, 200);
-    Label(L"S% (DRO 74):", kDro74Label, x + 6, y += kRow, 130, 200);
+    Label(L"Jog rate:", kJogRate, x + 6, y += kRow, 130, 200, L"The host's DRO 3");
+    Label(L"Feed override F%:", kFeedOverride, x + 6, y += kRow, 130, 200, L"The host's DRO 821");
+    Label(L"S%:", kDro74Label, x + 6, y += kRow, 130, 200, L"The host's DRO 74");
     Label(L"TAB screen:", kTabScreen, x + 6, y += kRow, 130, 200);
     Label(L"Message line:", kMessage, x + 6, y += kRow, 130, 210);
 
@@ -264,12 +305,13 @@ void CheckWindow::Cycle() {
     host_->Advance(ms);
 }
 
-void CheckWindow::Show(int id, const std::wstring& text) {
+bool CheckWindow::Show(int id, const std::wstring& text) {
     // Only a change is written, so that nothing flickers.
     const auto it = shown_.find(id);
-    if (it != shown_.end() && it->second == text) return;
+    if (it != shown_.end() && it->second == text) return false;
     shown_[id] = text;
     SetDlgItemTextW(hwnd_, id, text.c_str());
+    return true;
 }
 
 void CheckWindow::ShowCheck(int id, bool on) {
@@ -280,7 +322,9 @@ void CheckWindow::ShowCheck(int id, bool on) {
 void CheckWindow::Refresh() {
     const PendantView& p = *pendant_;
     Show(kLink, p.linked() ? L"Pendant found" : L"No pendant found \u2014 plug it in");
-    Show(kWhere, p.linked() ? FromAnsi(p.path()) : L"\u2014");
+    const std::wstring where = p.linked() ? FromAnsi(ShortDevicePath(p.path())) : L"\u2014";
+    if (Show(kWhere, where))
+        Tip(GetDlgItem(hwnd_, kWhere), FromAnsi(p.linked() ? p.path() : "").c_str());
     if (p.linked() && p.haveReport()) {
         const uint8_t* r = p.report();
         const int axis = r[3] & ~0x30;
@@ -299,8 +343,7 @@ void CheckWindow::Refresh() {
         for (int id : {kAxis, kFunction, kInhibit, kButton, kWheel}) Show(id, none);
     }
     const bool lamp = host_->Led(kLampLed);
-    Show(kLamp, p.linked() ? (lamp ? L"on (LED 800 is on)" : L"off (LED 800 is off)")
-                           : L"\u2014 no pendant");
+    Show(kLamp, p.linked() ? (lamp ? L"on" : L"off") : L"\u2014 no pendant");
     ShowCheck(kLed800, lamp);
     ShowCheck(kLed83, host_->Led(kJogSwitchLed));
     Show(kPlugin, pluginLine_);
@@ -335,45 +378,49 @@ void CheckWindow::ShowSettings() {
     SetDlgItemTextW(hwnd_, kJogRateEdit, Number(L"%.1f", host_->Dro(kJogRateDro)).c_str());
 }
 
-// The three settings, each taken only when it is a number in its range;
-// the edits then show what the machine has.
+// The three settings, each taken only when its whole text is a number in
+// its range; the edits then show what the machine has.
 void CheckWindow::Apply() {
-    auto read = [this](int id, double low, double high, double& value) {
+    static const NumberField kStepSize{
+        L"Step size", L"a distance in units", 0.0001, 100.0, L"0.0001", L"100", false};
+    static const NumberField kFullRate{
+        L"Full rate", L"a whole number of units per minute", 1, 1000000, L"1", L"1000000", true};
+    static const NumberField kJogRate{L"Jog rate", L"a percentage", 0.1,  100.0,
+                                      L"0.1",      L"100",          false};
+    std::wstring refused;
+    auto read = [this, &refused](int id, const NumberField& field) {
         wchar_t text[64] = {};
         GetDlgItemTextW(hwnd_, id, text, 64);
-        wchar_t* end = nullptr;
-        const double v = std::wcstod(text, &end);
-        while (end && *end == L' ') ++end;
-        if (end == text || (end && *end) || !(v >= low && v <= high)) return false;
-        value = v;
-        return true;
+        FieldReading reading = ReadNumberField(field, text);
+        if (!reading.value) refused += reading.refusal + L"\n";
+        return reading.value;
     };
-    double step = 0, rate = 0, jogRate = 0;
-    std::wstring refused;
-    if (read(kStepSizeEdit, 0.0001, 100.0, step)) {
-        if (step != host_->StepSize()) host_->Note(L"Step size " + Number(L"%.4f", step));
-        host_->SetStepSize(step);
-    } else {
-        refused += L"The step size is a distance from 0.0001 to 100.\n";
+    if (const std::optional<double> step = read(kStepSizeEdit, kStepSize)) {
+        if (*step != host_->StepSize()) host_->Note(L"Step size " + Number(L"%.4f", *step));
+        host_->SetStepSize(*step);
     }
-    if (read(kFullRateEdit, 1, 1000000, rate)) {
-        const auto whole = static_cast<int32_t>(rate);
+    if (const std::optional<double> rate = read(kFullRateEdit, kFullRate)) {
+        const auto whole = static_cast<int32_t>(*rate);  // whole and in range
         if (whole != host_->FullRate())
             host_->Note(L"Full rate " + std::to_wstring(whole) + L" per minute");
         host_->SetFullRate(whole);
-    } else {
-        refused += L"The full rate is a whole number from 1 to 1000000 per minute.\n";
     }
-    if (read(kJogRateEdit, 0.1, 100.0, jogRate)) {
-        if (jogRate != host_->Dro(kJogRateDro))
-            host_->Note(L"Jog rate " + Number(L"%.1f %%", jogRate), "dro3");
-        host_->SetDro(kJogRateDro, jogRate);
-    } else {
-        refused += L"The jog rate is a percentage from 0.1 to 100.\n";
+    if (const std::optional<double> jogRate = read(kJogRateEdit, kJogRate)) {
+        if (*jogRate != host_->Dro(kJogRateDro))
+            host_->Note(L"Jog rate " + Number(L"%.1f %%", *jogRate), "dro3");
+        host_->SetDro(kJogRateDro, *jogRate);
     }
     ShowSettings();
     if (!refused.empty())
         MessageBoxW(hwnd_, refused.c_str(), L"Machine settings", MB_OK | MB_ICONEXCLAMATION);
+}
+
+void CheckWindow::CloseIfAsked() {
+    if (!closeAsked_ || !hwnd_) return;
+    closeAsked_ = false;
+    StopPlugin();
+    DestroyWindow(hwnd_);
+    hwnd_ = nullptr;
 }
 
 LRESULT CALLBACK CheckWindow::Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -392,6 +439,11 @@ LRESULT CheckWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_CREATE:
             font_ = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+            tips_ =
+                CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
+                                CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_,
+                                nullptr, GetModuleHandleW(nullptr), nullptr);
+            if (tips_) SendMessageW(tips_, TTM_SETMAXTIPWIDTH, 0, 600);
             Layout();
             return 0;
         case WM_TIMER:
@@ -416,9 +468,9 @@ LRESULT CheckWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
                     const int led = LOWORD(wParam) == kLed800 ? kLampLed : kJogSwitchLed;
                     const bool on = IsDlgButtonChecked(hwnd_, LOWORD(wParam)) == BST_CHECKED;
                     host_->SetLed(led, on);
-                    host_->Note(
-                        std::wstring(led == kLampLed ? L"Host LED 800 " : L"Host jog switch ") +
-                        (on ? L"on" : L"off"));
+                    host_->Note(std::wstring(led == kLampLed ? L"Host's button action "
+                                                             : L"Host jog switch ") +
+                                (on ? L"on" : L"off"));
                     Refresh();
                     return 0;
                 }
@@ -428,11 +480,15 @@ LRESULT CheckWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
                     return 0;
                 case kConfig:
                     // The plug-in's own dialog, modal; its settings take
-                    // effect at once.
-                    if (running_) {
+                    // effect at once. The dialog disables the window only
+                    // when it is the active one: a second click while the
+                    // dialog is open does not call Config again.
+                    if (running_ && !inConfig_) {
+                        inConfig_ = true;
                         host_->Note(L"Plug-in configuration opened");
                         Refresh();
                         api_.Config();
+                        inConfig_ = false;
                         host_->Note(L"Plug-in configuration closed");
                         Refresh();
                     }
@@ -442,8 +498,12 @@ LRESULT CheckWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             }
             break;
         case WM_CLOSE:
-            StopPlugin();
-            DestroyWindow(hwnd_);
+            // Carried out by the program's message loop (CloseIfAsked); a
+            // message wakes it should the request have come in a sent one.
+            if (!closeAsked_) {
+                closeAsked_ = true;
+                PostMessageW(hwnd_, WM_NULL, 0, 0);
+            }
             return 0;
         case WM_DESTROY:
             PostQuitMessage(0);
@@ -462,6 +522,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
     // The host initialises COM on its user-interface thread; the plug-in
     // relies on that.
     CoInitialize(nullptr);
+    // The tips on labels come from the common controls.
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES};
+    InitCommonControlsEx(&controls);
     int status = 1;
     {
         pendantcheck::CheckWindow window;
@@ -471,9 +534,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
             UpdateWindow(window.hwnd());
             MSG msg;
             while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-                if (IsDialogMessageW(window.hwnd(), &msg)) continue;
-                TranslateMessage(&msg);
-                DispatchMessageW(&msg);
+                if (!window.hwnd() || !IsDialogMessageW(window.hwnd(), &msg)) {
+                    TranslateMessage(&msg);
+                    DispatchMessageW(&msg);
+                }
+                window.CloseIfAsked();
             }
             status = 0;
         }

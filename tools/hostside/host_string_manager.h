@@ -4,10 +4,10 @@
 
 #include "plugin/host_string.h"
 
-namespace hostsim {
+namespace hostside {
 
 // Counts what it hands out and takes back.
-class SimStringManager final : public hk4::HostStringManager {
+class CountingStringManager final : public hk4::HostStringManager {
   public:
     hk4::HostStringData* Allocate(int capacity, int charSize) override;
     void Free(hk4::HostStringData* data) override;
@@ -18,4 +18,4 @@ class SimStringManager final : public hk4::HostStringManager {
     int frees = 0;
 };
 
-}  // namespace hostsim
+}  // namespace hostside

@@ -1,6 +1,6 @@
-#include "hostsim/plugin_api.h"
+#include "hostside/plugin_api.h"
 
-namespace hostsim {
+namespace hostside {
 
 namespace {
 
@@ -73,4 +73,4 @@ void PluginApi::Unload() {
     *this = PluginApi{};
 }
 
-}  // namespace hostsim
+}  // namespace hostside

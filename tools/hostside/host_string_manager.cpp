@@ -1,8 +1,8 @@
-#include "hostsim/host_string_manager.h"
+#include "hostside/host_string_manager.h"
 
 #include <cstdlib>
 
-namespace hostsim {
+namespace hostside {
 
 namespace {
 
@@ -19,19 +19,19 @@ hk4::HostStringData* NewData(hk4::HostStringManager* owner, int capacity) {
 
 }  // namespace
 
-hk4::HostStringData* SimStringManager::Allocate(int capacity, int charSize) {
+hk4::HostStringData* CountingStringManager::Allocate(int capacity, int charSize) {
     if (charSize != 1) return nullptr;
     ++allocations;
     return NewData(this, capacity);
 }
 
-void SimStringManager::Free(hk4::HostStringData* data) {
+void CountingStringManager::Free(hk4::HostStringData* data) {
     ++frees;
     std::free(data);
 }
 
-hk4::HostStringData* SimStringManager::Reallocate(hk4::HostStringData* data, int capacity,
-                                                  int charSize) {
+hk4::HostStringData* CountingStringManager::Reallocate(hk4::HostStringData* data, int capacity,
+                                                       int charSize) {
     if (charSize != 1 || capacity < 0) return nullptr;
     auto* grown = static_cast<hk4::HostStringData*>(
         std::realloc(data, sizeof(hk4::HostStringData) + static_cast<std::size_t>(capacity) + 1));
@@ -39,8 +39,8 @@ hk4::HostStringData* SimStringManager::Reallocate(hk4::HostStringData* data, int
     return grown;
 }
 
-hk4::HostStringData* SimStringManager::GetNilString() {
+hk4::HostStringData* CountingStringManager::GetNilString() {
     return nullptr;
 }
 
-}  // namespace hostsim
+}  // namespace hostside

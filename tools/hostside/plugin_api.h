@@ -7,7 +7,7 @@
 
 #include "plugin/host.h"
 
-namespace hostsim {
+namespace hostside {
 
 struct PluginApi {
     HMODULE module = nullptr;
@@ -47,4 +47,4 @@ struct PluginApi {
     bool ResolveAll(std::string& error);
 };
 
-}  // namespace hostsim
+}  // namespace hostside
