@@ -246,6 +246,10 @@ void PendantWindow::OnRemoval() {
 void PendantWindow::EndJogWithLink() {
     plugin_.host.WorldChanged();
     endJogOwed_ = false;  // this "ENDJOG" is the one owed
+    // The jog may run on another axis than the selected one (a stale poll
+    // moved the selection without ending it): its record stops too.
+    const int32_t jogging = input.Jog().JoggingAxis;
+    if (jogging != kNoAxis && jogging != input.AxisIndex()) plugin_.host.StopJog(jogging);
     plugin_.host.StopJog(input.AxisIndex());
     plugin_.host.Code("ENDJOG");
     input.LinkLost();

@@ -228,7 +228,11 @@ void AbandonPendantWindow() noexcept {
     // link, its handles and its read's memory are given up, never freed: a
     // read the system may still complete writes into memory that stays.
     auto abandon = [](NativeWindow* window) {
-        if (!window || !window->hwnd) return;
+        if (!window) return;
+        // A jog the wheel runs stops before the library lets go, and the
+        // watchdog's thread runs no code of ours from here on.
+        if (window->watchdog) window->watchdog->Abandon();
+        if (!window->hwnd) return;
         SetWindowLongPtrA(window->hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&DefWindowProcA));
         PostMessageA(window->hwnd, WM_CLOSE, 0, 0);
     };

@@ -66,6 +66,8 @@ void PendantWindow::Dismiss() {
     plugin_.host.WorldChanged();
     StopTimer();
     const bool owed = std::exchange(endJogOwed_, false);
+    // The "G90" of a step line the host runs now (StopPlug from inside it).
+    input.RestoreAbsoluteNow(plugin_.host);
     if (input.Jog().JoggingAxis != kNoAxis) {
         input.EndRunningJog(plugin_.host);
     } else if (owed) {
@@ -94,6 +96,9 @@ void PendantWindow::RunTick() {
     SampleHostIdle();
     std::memcpy(PreviousReport, InputReport, sizeof InputReport);
     ReadNewestReport();
+    // Its own callbacks may hold this tick from now on no longer than the
+    // deadman's time (Host::Stale).
+    plugin_.host.ReportRead();
     if (std::exchange(readGone_, false)) return;
     input.DecodeReport(InputReport, shared, plugin_, TakeArrival());
     // The world changed inside the decoding (the pendant went, a stop): the
@@ -128,10 +133,11 @@ void PendantWindow::CountTabScreenTime() {
     // The products are taken in 64 bits: no PercentTime can overflow them.
     const int64_t percent = plugin_.settings.PercentTime;
     const int64_t ticks = shared.TabTicks;
-    if (percent * 50 < ticks && ticks < percent * 60 && shared.TabShown && percent != 0) {
-        plugin_.host.DoButton(kButtonTabScreen);
+    // Closing the screen the plug-in opened finishes what it started; it
+    // counts as closed only once the press was made.
+    if (percent * 50 < ticks && ticks < percent * 60 && shared.TabShown && percent != 0 &&
+        plugin_.host.DoButton(kButtonTabScreen, Host::Call::Finishes))
         shared.TabShown = false;
-    }
 }
 
 void PendantWindow::SampleHostIdle() {

@@ -1,7 +1,6 @@
 #include "input/decoder.h"
 
 #include "input/host_codes.h"
-#include "input/wheel.h"
 
 namespace hk4 {
 
@@ -35,10 +34,16 @@ void InputInterpreter::DecodeReport(const uint8_t (&report)[kInputReportSize], T
     DecodeCopy_[0] = LoadLittleEndian32(report);
     DecodeCopy_[1] = LoadLittleEndian32(report + 4);
 
+    // The wheel's motion is known before any host call of the poll: the
+    // watchdog's time runs from the report, not from the end of a callback.
+    const WheelMotion motion = Motion(arrival);
+    if (motion.steps != 0) engine_.WheelMoved();
+
     // Each step below makes at most one host call. Once the world changed
-    // under this tick (Host::Stale: the pendant went, a stop came while a
-    // host call ran) the report is out of date: the selectors wait for the
-    // next report, the wheel's motion is dropped and the wheel does nothing.
+    // under this tick (Host::Stale: the pendant went, a stop came or a
+    // callback held the tick past the deadman's time) the report is out of
+    // date: the selectors wait for the next report, the wheel's motion is
+    // dropped and the wheel does nothing.
     const Host& host = plugin.host;
     Button(host, arrival);
     if (!host.Stale()) {
@@ -46,7 +51,7 @@ void InputInterpreter::DecodeReport(const uint8_t (&report)[kInputReportSize], T
         FunctionSelector(host);
     }
     if (!host.Stale()) AxisSelector(host);
-    Wheel(arrival);
+    Wheel(motion);
     if (host.Stale()) {
         wheelSteps_ = 0;
         return;
@@ -71,9 +76,12 @@ void InputInterpreter::DecodeReport(const uint8_t (&report)[kInputReportSize], T
 // overflowed queue) does nothing.
 void InputInterpreter::Button(const Host& host, const ReportArrival& arrival) {
     const bool held = (DecodeCopy_[0] & kButtonBit) != 0;
-    if (arrival.buttonKnown &&
-        (arrival.press || (held && (!buttonLatch_ || !host.GetLED(kLedPendantButton)))))
-        host.DoButton(kButtonPendant);
+    const bool due =
+        arrival.buttonKnown &&
+        (arrival.press || (held && (!buttonLatch_ || !host.GetLED(kLedPendantButton))));
+    // A press that was not made (a stale tick) leaves the latch as it was:
+    // a button still held presses on the next fresh poll.
+    if (due && !host.DoButton(kButtonPendant)) return;
     buttonLatch_ = held;
 }
 
@@ -107,8 +115,7 @@ void InputInterpreter::AxisSelector(const Host& host) {
 // selected axis is consumed and lost. The tick counts the motion of the
 // reports it drained one by one; a lone report counts from the counter
 // decoded before.
-void InputInterpreter::Wheel(const ReportArrival& arrival) {
-    const int32_t counter = ByteOf(DecodeCopy_[0], 1);
+WheelMotion InputInterpreter::Motion(const ReportArrival& arrival) const {
     WheelMotion m{0, wheelDirection_};
     if (arrival.counted) {
         if (arrival.motion != 0) {
@@ -116,9 +123,13 @@ void InputInterpreter::Wheel(const ReportArrival& arrival) {
             m.steps = arrival.motion > 0 ? arrival.motion : -arrival.motion;
         }
     } else {
-        m = ClassifyWheel(previousWheelCounter_, counter, wheelDirection_);
+        m = ClassifyWheel(previousWheelCounter_, ByteOf(DecodeCopy_[0], 1), wheelDirection_);
     }
-    previousWheelCounter_ = counter;
+    return m;
+}
+
+void InputInterpreter::Wheel(const WheelMotion& m) {
+    previousWheelCounter_ = ByteOf(DecodeCopy_[0], 1);
     wheelDirection_ = m.direction;
     wheelSteps_ = (jogInhibit_ != 0 || offAxis_) ? 0 : m.steps;
 }

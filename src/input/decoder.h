@@ -6,6 +6,7 @@
 
 #include "input/jog_engine.h"
 #include "input/tick_shared.h"
+#include "input/wheel.h"
 #include "plugin/plugin_state.h"
 
 namespace hk4 {
@@ -56,6 +57,8 @@ class InputInterpreter {
     bool DroppedPoll(const Host& host) { return engine_.DroppedPoll(host); }
     // The plug-in stops: the step jog's snapshot goes back at once.
     void RestoreSnapshotNow(PluginState& plugin) { engine_.RestoreSnapshotNow(plugin); }
+    // The plug-in stops: a "G90" still owed goes out now.
+    void RestoreAbsoluteNow(const Host& host) { engine_.RestoreAbsoluteNow(host); }
 
     // The selected axis, 0..4 (X, Y, Z, A, B).
     int32_t AxisIndex() const { return axisIndex_; }
@@ -73,7 +76,9 @@ class InputInterpreter {
     void Button(const Host& host, const ReportArrival& arrival);
     void FunctionSelector(const Host& host);
     void AxisSelector(const Host& host);
-    void Wheel(const ReportArrival& arrival);
+    // The wheel's motion in the report, taken before any host call.
+    WheelMotion Motion(const ReportArrival& arrival) const;
+    void Wheel(const WheelMotion& m);
 
     uint32_t DecodeCopy_[2] = {0, 0};  // the report as two little-endian words
     bool buttonLatch_ = false;         // set while the 1021 button is held

@@ -46,8 +46,8 @@ void AdjustDro(const Host& host, const DroRange& range, int32_t direction, int32
 void HoldTabScreen(const Host& host, int32_t steps, TickShared& shared, const Settings& settings) {
     if (steps == 0) return;
     shared.TabTicks = 0;
-    if (!shared.TabShown && settings.PercentTime != 0) {
-        host.DoButton(kButtonTabScreen);
+    // Shown only once the press was made: the closing press would open it.
+    if (!shared.TabShown && settings.PercentTime != 0 && host.DoButton(kButtonTabScreen)) {
         shared.TabShown = true;
         shared.TabTicks = 0;
     }

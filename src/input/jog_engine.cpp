@@ -68,6 +68,10 @@ void JogEngine::SnapshotRestore(PluginState& plugin) {
     hk4::SnapshotRestore(state_, plugin);
 }
 
+void JogEngine::RestoreAbsoluteNow(const Host& host) {
+    hk4::RestoreAbsoluteMode(state_, host);
+}
+
 void JogEngine::RestoreSnapshotNow(PluginState& plugin) {
     plugin.counters.StepJogHold = 0;
     hk4::SnapshotRestore(state_, plugin);

@@ -38,6 +38,10 @@ class JogEngine {
     // The plug-in stops: DROs 818 and 821 get their snapshot back now, not
     // after the step jog's hold.
     void RestoreSnapshotNow(PluginState& plugin);
+    void RestoreAbsoluteNow(const Host& host);
+    // The report this poll read shows the wheel turned: the watchdog's time
+    // runs from now. Before any host call of the poll.
+    void WheelMoved() { state_.Watchdog->WheelMoved(); }
 
     const JogState& State() const { return state_; }
 

@@ -18,8 +18,13 @@ inline constexpr double kMaxStepSize = 100.0;
 // most kMaxStepSize; the feed word is written only for a positive rate.
 void StepJog(JogState& state, const PollInput& in, const TickShared& shared, PluginState& plugin);
 
-// Writes DROs 818 and 821 back once three host cycles passed without a step jog.
+// Writes DROs 818 and 821 back once three host cycles passed without a step
+// jog, also in a stale tick (it finishes what a step jog started); a value
+// whose write was not made stays owed.
 void SnapshotRestore(JogState& state, PluginState& plugin);
+
+// Sends the "G90" a step line sent owes, if it still owes one.
+void RestoreAbsoluteMode(JogState& state, const Host& host);
 
 // Mode 2: continuous jog whose velocity follows the wheel's speed byte.
 void SpeedFollowingJog(JogState& state, const PollInput& in, PluginState& plugin);

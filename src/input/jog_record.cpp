@@ -63,10 +63,8 @@ void StopJogFlag(JogState& state, const Host& host, int32_t axis) {
 
 bool EndJogAfterWatchdog(JogState& state, PluginState& plugin, const PollInput& in) {
     const Host& host = plugin.host;
-    if (!state.Watchdog->TakeStop()) {
-        if (in.Steps != 0) state.Watchdog->WheelMoved();
-        return false;
-    }
+    // The wheel's motion was told to the watchdog when the report was read.
+    if (!state.Watchdog->TakeStop()) return false;
     // The jog was stopped through its record while no tick ran; what the
     // report of this tick holds gathered over that time and starts nothing.
     state.JoggingAxis = kNoAxis;

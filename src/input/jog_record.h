@@ -38,11 +38,11 @@ void EndJog(JogState& state, const Host& host, int32_t axis);
 // Sets the axis's stop flag only.
 void StopJogFlag(JogState& state, const Host& host, int32_t axis);
 
-// First thing of a poll, before any host call: when the watchdog stopped the
-// jog since the last poll, the jog counts as ended, the wheel as rested (also
+// First thing of the wheel's operation: when the watchdog stopped the jog
+// since the last poll, the jog counts as ended, the wheel as rested (also
 // WheelActiveHold), the poll sends "ENDJOG" and returns true (it runs no
-// wheel function). Otherwise
-// a poll with wheel steps restarts the watchdog's time.
+// wheel function). (The poll told the watchdog of the wheel's motion when it
+// read the report, JogEngine::WheelMoved.)
 bool EndJogAfterWatchdog(JogState& state, PluginState& plugin, const PollInput& in);
 
 // A continuous jog started by the wheel must not outlive what started it:

@@ -31,12 +31,14 @@ struct PollInput {
     int32_t Steps = 0;      // 0..kMaxPollSteps (wheel.h)
 };
 
-// DROs 818 and 821 as they were before the first step jog of a burst.
+// DROs 818 and 821 as they were before the first step jog of a burst. Taken
+// until both are back: 818 always, 821 when a feed step overrode it.
 struct OverrideSnapshot {
     double Saved818 = 0.0;
     double Saved821 = 0.0;
     bool Taken = false;
-    bool Overrode821 = false;  // a feed step set DRO 821 since it was taken
+    bool Restored818 = false;  // 818 is back; 821 is still owed
+    bool Overrode821 = false;  // a feed step set DRO 821 and it is not back yet
 };
 
 inline constexpr int kSpeedRingSlots = 4;  // speed-following jog: steps of the last four polls
@@ -55,6 +57,8 @@ inline bool WheelLocked(const PollInput& in) {
 
 struct JogState {
     OverrideSnapshot Snapshot;
+    // A step line went to the host and its "G90" has not (yet) followed.
+    bool AbsoluteOwed = false;
     int32_t SpeedCopy = 0;         // speed byte of the current poll
     int32_t LastDirection = 0;     // direction last acted on by both continuous jogs
     int32_t DelayAccumulator = 0;  // fixed-rate jog: steps since it last came to rest

@@ -45,6 +45,11 @@ uint32_t JogDeadline::Remaining(uint32_t now) const {
 
 bool JogDeadline::StopIfDue(uint32_t now) {
     if (!armed_ || Remaining(now) != 0) return false;
+    return StopNow();
+}
+
+bool JogDeadline::StopNow() {
+    if (!armed_) return false;
     Host stopper;  // only the blocks: it can call nothing of the host
     stopper.blocks.motion = motion_;
     stopper.StopJog(axis_);

@@ -16,8 +16,9 @@
 
 namespace hk4 {
 
-// The four polls of the deadman at the poll period.
-inline constexpr uint32_t kJogDeadlineMs = 100;
+// The four polls of the deadman at the poll period; also the age past which a
+// report starts nothing (Host::Stale).
+inline constexpr uint32_t kJogDeadlineMs = kStaleReportMs;
 
 class JogWatchdog {
   public:
@@ -60,6 +61,8 @@ class JogDeadline {
     // Sets the watched axis's stop flag when the deadline has passed; true
     // when it did.
     bool StopIfDue(uint32_t now);
+    // Sets it now, if a jog is watched (the library goes).
+    bool StopNow();
 
   private:
     bool armed_ = false;

@@ -8,8 +8,8 @@ namespace hk4 {
 
 namespace {
 
-// The longest the owner waits for the thread to end. It needs nothing but a
-// turn at the loader lock to do so, which its owner does not hold.
+// The longest the owner waits for the thread to start, to park (it needs
+// nothing but our lock to do so, never the loader lock) and to end.
 constexpr DWORD kThreadEndMs = 2000;
 // Enough for the thread's few frames; reserved, not committed.
 constexpr SIZE_T kThreadStack = 64 * 1024;
@@ -18,10 +18,15 @@ constexpr SIZE_T kThreadStack = 64 * 1024;
 
 struct Win32JogWatchdog::Shared {
     CRITICAL_SECTION lock;
-    JogDeadline watch;  // under `lock`
-    bool quit = false;  // under `lock`
-    UniqueEvent wake;   // auto-reset: the watch was armed, or quit
+    JogDeadline watch;    // under `lock`
+    bool quit = false;    // under `lock`
+    UniqueEvent wake;     // auto-reset: the watch was armed, or quit
+    UniqueEvent started;  // manual-reset: the thread runs our code
+    UniqueEvent parked;   // manual-reset: the thread runs none of our code again
+    UniqueEvent never;    // never signalled: what a parked thread waits on
     UniqueEvent thread;
+    // The library's reference the thread was started with, while the owner
+    // has not seen it start (then it is the thread's for good).
     HMODULE pinned = nullptr;
     Host* world = nullptr;
 
@@ -61,30 +66,51 @@ void Serve(Shared& s) {
     }
 }
 
-// The thread holds a reference to this library from before it starts until
-// it has left: the library cannot be unloaded under its feet, and it leaves
-// through the system's FreeLibraryAndExitThread, never returning into code
-// that may be gone.
+// The thread never returns into our code once it has quit: one system call
+// tells the owner it is parked and starts an alertable wait that nothing
+// ends but the owner's APC, the system's ExitThread, which leaves from
+// inside the wait (docs/jog-watchdog.md).
 DWORD WINAPI ActorMain(void* arg) {
     Shared& s = *static_cast<Shared*>(arg);
-    const HMODULE pinned = s.pinned;
+    SetEvent(s.started.get());
     Serve(s);
-    FreeLibraryAndExitThread(pinned, 0);
-    return 0;
+    for (;;) SignalObjectAndWait(s.parked.get(), s.never.get(), INFINITE, TRUE);
 }
 
-// With the lock held.
+// With the lock held. The library is pinned until the thread is seen to
+// run: a thread that has not reached our code yet cannot be parked, and an
+// unload then would start it in code that is gone.
 void StartThread(Shared& s) {
-    if (s.thread || !s.wake) return;
+    if (s.thread || !s.wake || !s.started || !s.parked || !s.never) return;
     HMODULE self = nullptr;
     if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
                             reinterpret_cast<LPCSTR>(&ActorMain), &self))
         return;
-    s.pinned = self;
     s.thread.reset(CreateThread(nullptr, kThreadStack, ActorMain, &s,
                                 STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
     // Without a thread only the ticks end the jog, as before.
-    if (!s.thread) FreeLibrary(self);
+    if (!s.thread || WaitForSingleObject(s.started.get(), kThreadEndMs) == WAIT_OBJECT_0)
+        FreeLibrary(self);  // the host's own reference holds the library meanwhile
+    else
+        s.pinned = self;  // kept for good: the library then stays loaded
+}
+
+// Tells the thread to quit and waits until it is parked; then queues its
+// exit. True when the thread runs none of our code any more (or never ran).
+// Needs nothing but the lock from the thread, so it may run under the
+// loader lock.
+bool ParkThread(Shared& s) {
+    {
+        const Locked locked(s);
+        s.quit = true;
+    }
+    if (!s.thread) return true;
+    SetEvent(s.wake.get());
+    if (WaitForSingleObject(s.parked.get(), kThreadEndMs) != WAIT_OBJECT_0) return false;
+    // The system's own function as the APC: no code of ours runs in it.
+    QueueUserAPC(reinterpret_cast<PAPCFUNC>(reinterpret_cast<void*>(&ExitThread)), s.thread.get(),
+                 0);
+    return true;
 }
 
 }  // namespace
@@ -93,20 +119,32 @@ Win32JogWatchdog::Win32JogWatchdog(Host& world) : shared_(new Shared) {
     shared_->world = &world;
     // Not CreateEventA: nothing here is a device's event.
     shared_->wake.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    shared_->started.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    shared_->parked.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    shared_->never.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
 }
 
 Win32JogWatchdog::~Win32JogWatchdog() {
     {
         const Locked locked(*shared_);
-        shared_->quit = true;
         shared_->watch.Disarm();
     }
-    if (shared_->thread) {
-        SetEvent(shared_->wake.get());
-        if (WaitForSingleObject(shared_->thread.get(), kThreadEndMs) != WAIT_OBJECT_0)
-            return;  // still running: its state is left to it
-    }
+    // A thread that did not park, or whose wait still holds our handles,
+    // keeps what it uses.
+    if (!ParkThread(*shared_)) return;
+    if (shared_->thread &&
+        WaitForSingleObject(shared_->thread.get(), kThreadEndMs) != WAIT_OBJECT_0)
+        return;
     delete shared_;
+}
+
+void Win32JogWatchdog::Abandon() noexcept {
+    {
+        const Locked locked(*shared_);
+        shared_->watch.StopNow();
+    }
+    // Its state is left to the thread: its last wait holds the handles.
+    ParkThread(*shared_);
 }
 
 void Win32JogWatchdog::WheelMoved() {

@@ -13,9 +13,13 @@ class Win32JogWatchdog final : public JogWatchdog {
     // A stop tells `world` (Host::WorldChanged) that a tick running then acts
     // on a world that is gone.
     explicit Win32JogWatchdog(Host& world);
-    // Ends the thread and waits for it (never under the loader lock: the
-    // window that owns this goes in StopPlug or InitControl).
+    // Ends the thread and waits for it (StopPlug or InitControl).
     ~Win32JogWatchdog() override;
+    // The library is unloaded without StopPlug (process detach, under the
+    // loader lock): the watched jog's stop is written now, and the thread is
+    // parked for good. Waits only for what needs no loader lock; the object
+    // is left to the thread, never destroyed.
+    void Abandon() noexcept;
     Win32JogWatchdog(const Win32JogWatchdog&) = delete;
     Win32JogWatchdog& operator=(const Win32JogWatchdog&) = delete;
 

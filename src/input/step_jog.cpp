@@ -2,6 +2,7 @@
 // selected axis; DROs 818 and 821, which the move disturbs, are saved before
 // the first one and written back once the wheel has rested.
 #include <cmath>
+#include <utility>
 
 #include "input/gcode_line.h"
 #include "input/host_codes.h"
@@ -24,15 +25,23 @@ char AxisLetter(int32_t axis) {
     return kLetters[axis < 0 ? 0 : (axis > 5 ? 5 : axis)];
 }
 
-void SendLine(const Host& host, const GCodeLine& line, const TickShared& shared) {
+// The "G90" is owed from before the line goes: a StopPlug from inside the
+// line sends it (Dismiss), and a world that changes while the host runs the
+// line does not hold it back (it finishes what was started).
+void SendLine(JogState& state, const Host& host, const GCodeLine& line, const TickShared& shared) {
     if (!line.ok()) return;
-    host.Code(line.c_str());
-    if (shared.RestoreAbsolute) host.Code("G90");
+    const bool owedBefore = state.AbsoluteOwed;
+    state.AbsoluteOwed = owedBefore || shared.RestoreAbsolute;
+    if (!host.Code(line.c_str())) {
+        state.AbsoluteOwed = owedBefore;
+        return;
+    }
+    RestoreAbsoluteMode(state, host);
 }
 
 // X and Y in the rotated frame: no snapshot, no hold, no feed word.
-void RotatedStep(const Host& host, const PollInput& in, double distance, double angle,
-                 const TickShared& shared) {
+void RotatedStep(JogState& state, const Host& host, const PollInput& in, double distance,
+                 double angle, const TickShared& shared) {
     const double r = angle * kRadiansPerDegree;
     const double x = in.AxisIndex == 0 ? distance : 0.0;
     const double y = in.AxisIndex == 1 ? distance : 0.0;
@@ -42,7 +51,7 @@ void RotatedStep(const Host& host, const PollInput& in, double distance, double 
     if (!std::isfinite(X) || !std::isfinite(Y)) return;
     GCodeLine line;
     FormatRotatedLine(line, X, Y);
-    SendLine(host, line, shared);
+    SendLine(state, host, line, shared);
 }
 
 }  // namespace
@@ -65,7 +74,7 @@ void StepJog(JogState& state, const PollInput& in, const TickShared& shared, Plu
 
     const double angle = host.read(fields::RotationAngle);
     if (angle != 0.0 && (in.AxisIndex == 0 || in.AxisIndex == 1)) {
-        RotatedStep(host, in, distance, angle, shared);
+        RotatedStep(state, host, in, distance, angle, shared);
         return;
     }
 
@@ -78,8 +87,10 @@ void StepJog(JogState& state, const PollInput& in, const TickShared& shared, Plu
     // Only a positive rate is a feed; 0 or below leaves the host's own.
     const int32_t feed = plugin.settings.StepJogRate;
     if (feed > 0) {
-        host.SetDRO(kDro821, kStepJogOverride);
+        // Owed from before the call: a StopPlug inside it puts 821 back.
+        const bool overrodeBefore = state.Snapshot.Overrode821;
         state.Snapshot.Overrode821 = true;
+        if (!host.SetDRO(kDro821, kStepJogOverride)) state.Snapshot.Overrode821 = overrodeBefore;
     }
 
     GCodeLine line;
@@ -87,17 +98,35 @@ void StepJog(JogState& state, const PollInput& in, const TickShared& shared, Plu
         FormatFeedStepLine(line, feed, AxisLetter(in.AxisIndex), distance);
     else
         FormatStepLine(line, AxisLetter(in.AxisIndex), distance);
-    SendLine(host, line, shared);
+    SendLine(state, host, line, shared);
+}
+
+void RestoreAbsoluteMode(JogState& state, const Host& host) {
+    // Cleared before the call, so that a StopPlug from inside it does not
+    // send a second one.
+    if (!std::exchange(state.AbsoluteOwed, false)) return;
+    if (!host.Code("G90", Host::Call::Finishes)) state.AbsoluteOwed = true;
 }
 
 void SnapshotRestore(JogState& state, PluginState& plugin) {
     if (!state.Snapshot.Taken || plugin.counters.StepJogHold != 0) return;
     const Host& host = plugin.host;
-    host.SetDRO(kDro818, state.Snapshot.Saved818);
+    OverrideSnapshot& s = state.Snapshot;
+    // Each value is marked back before its call (a StopPlug from inside it
+    // must not write it twice) and owed again when the call was not made.
+    if (!s.Restored818) {
+        s.Restored818 = true;
+        if (!host.SetDRO(kDro818, s.Saved818, Host::Call::Finishes)) s.Restored818 = false;
+    }
     // The override is put back when it was made, whatever the rate is now.
-    if (state.Snapshot.Overrode821) host.SetDRO(kDro821, state.Snapshot.Saved821);
-    state.Snapshot.Taken = false;
-    state.Snapshot.Overrode821 = false;
+    if (s.Overrode821) {
+        s.Overrode821 = false;
+        if (!host.SetDRO(kDro821, s.Saved821, Host::Call::Finishes)) s.Overrode821 = true;
+    }
+    if (s.Taken && s.Restored818 && !s.Overrode821) {
+        s.Taken = false;
+        s.Restored818 = false;
+    }
 }
 
 }  // namespace hk4

@@ -54,6 +54,9 @@ HK4_EXPORT bool HK4_CDECL InitControl(void* motion, void* options, void* planner
     const hk4::HostGate gate(state.host, nullptr);
     state.host.WorldChanged();  // a tick this came from inside acts no further
     state.host.released = false;
+    // The old window's jog ends in the blocks it was started in, before the
+    // new ones are installed.
+    hk4::Shielded("InitControl", [] { hk4::DestroyPendantWindow(); });
     state.host.blocks = hk4::HostBlocks{motion, options, planner, parentWindow};
     // The host stores a 32-bit handle; handles widen with their sign.
     const int32_t raw = state.host.read(hk4::fields::ParentHandle);

@@ -101,11 +101,20 @@ struct HostBlocks {
 // real check; elsewhere any non-null pointer counts as readable.
 using ReadableFn = bool (*)(const void* p, std::size_t size);
 
+// The longest a tick's own host callbacks may hold it after it read its
+// report: the deadman's time (four polls). Past it, the report starts nothing.
+inline constexpr uint32_t kStaleReportMs = 100;
+
+// Milliseconds of a clock that wraps at 2^32 (the system's tick count).
+using ClockFn = uint32_t (*)();
+
 class Host {
   public:
     HostCallbacks callbacks;
     HostBlocks blocks;
     ReadableFn readable = nullptr;
+    // Without a clock a hold does not count as a change of the world.
+    ClockFn clock = nullptr;
     // The host's callbacks and blocks are valid only until StopPlug returns
     // (until the next InitControl). While released, every call is skipped,
     // every read gives zero and every write is dropped, so that the rest of
@@ -125,28 +134,70 @@ class Host {
     // event that makes what a running tick has read untrue calls
     // WorldChanged(): the pendant's removal or arrival, a tick dropped while
     // another ran, the deadman's stop, StopPlug, InitControl, a jog stopped
-    // by another thread. From then on the rest of that tick is stale: it
-    // calls no DoButton, writes no DRO or status text, sends no line but
-    // "ENDJOG" and writes nothing into the host's blocks but a jog's stop
-    // (StopJog); reads still work. Only the tick's own code is gated so: a
-    // host entry point or a device change handled inside one of its
-    // callbacks acts as usual (HostGate).
+    // by another thread. A hold is a change in time: once more than
+    // kStaleReportMs have passed since the tick read its report
+    // (ReportRead), the report is too old to move anything either.
+    //
+    // From then on the rest of that tick is stale, and what a call may still
+    // do depends on what it does, not on the staleness alone:
+    //
+    //   STARTS (dropped once stale; `Call::Starts`, the default):
+    //     DoButton 1021 (the button), 334 + a (the selectors and the
+    //     fixed-rate jog's rest), 323 opening the TAB screen; SetDRO of a
+    //     DRO adjustment and the step jog's 100 in DRO 821; a step line;
+    //     "DOJOG" and the jog record's writes (velocity, direction, JogStop
+    //     0, JogStart 1); the status text; the pendant's lamp.
+    //   FINISHES (made as long as the host is not released, stale or not;
+    //   `Call::Finishes`):
+    //     the "G90" that belongs to a step line already sent; "ENDJOG" and
+    //     a JogStop of 1 (StopJog); SetDRO 818 and 821 writing the step
+    //     jog's snapshot back; DoButton 323 closing the TAB screen the
+    //     plug-in opened.
+    //
+    // Every call says whether it was made; callers record what they did in
+    // the host only then. A finish that cannot be made now (the host is
+    // released, or the link dismissed) stays owed and is made at the first
+    // moment it can, at the latest inside StopPlug (PendantWindow::Dismiss).
+    // Reads always work. Only the tick's own code is gated so: a host entry
+    // point or a device change handled inside one of its callbacks acts as
+    // usual (HostGate).
     //
     // WorldChanged may be called from any thread, at any time; the count is
     // lock-free on both builds.
     void WorldChanged() { worldChanges_.fetch_add(1, std::memory_order_acq_rel); }
     uint32_t WorldCount() const { return worldChanges_.load(std::memory_order_acquire); }
-    // True inside a tick (TickWorld) once the world changed since it began.
-    bool Stale() const { return tickOpen_ && WorldCount() != tickWorld_; }
-
-    // Calls through a callback that was never installed are skipped.
-    void DoButton(int32_t code) const {
-        if (callbacks.DoButton && !Muted() && !Stale()) callbacks.DoButton(code);
+    // The running tick has read its report now: from here its own host
+    // callbacks may hold it no longer than kStaleReportMs.
+    void ReportRead() {
+        if (!tickOpen_ || !clock) return;
+        readAt_ = clock();
+        readTimed_ = true;
     }
-    // A value that is not a finite number is never written to a DRO.
-    void SetDRO(int32_t number, double value) const {
-        if (!std::isfinite(value)) return;
-        if (callbacks.SetDRO && !Muted() && !Stale()) callbacks.SetDRO(number, value);
+    // True inside a tick (TickWorld) once the world changed since it began,
+    // or once its report is older than kStaleReportMs.
+    bool Stale() const {
+        if (!tickOpen_) return false;
+        if (WorldCount() != tickWorld_) return true;
+        return readTimed_ && static_cast<uint32_t>(clock() - readAt_) > kStaleReportMs;
+    }
+
+    enum class Call { Starts, Finishes };
+    bool Allowed(Call kind) const { return !Muted() && (kind == Call::Finishes || !Stale()); }
+
+    // Calls through a callback that was never installed are skipped. Each
+    // returns false when the call was not made.
+    bool DoButton(int32_t code, Call kind = Call::Starts) const {
+        if (!callbacks.DoButton || !Allowed(kind)) return false;
+        callbacks.DoButton(code);
+        return true;
+    }
+    // A value that is not a finite number is never written to a DRO; there
+    // is nothing to write, and that counts as done.
+    bool SetDRO(int32_t number, double value, Call kind = Call::Starts) const {
+        if (!std::isfinite(value)) return true;
+        if (!callbacks.SetDRO || !Allowed(kind)) return false;
+        callbacks.SetDRO(number, value);
+        return true;
     }
     double GetDRO(int32_t number) const {
         return callbacks.GetDRO && !Muted() ? callbacks.GetDRO(number) : 0.0;
@@ -154,10 +205,13 @@ class Host {
     bool GetLED(int32_t number) const {
         return callbacks.GetLED && !Muted() ? callbacks.GetLED(number) != 0 : false;
     }
-    void Code(const char* line) const {
-        if (!callbacks.Code || Muted() || line == nullptr) return;
-        if (Stale() && std::strcmp(line, "ENDJOG") != 0) return;
+    // "ENDJOG" always finishes (a jog's stop).
+    bool Code(const char* line, Call kind = Call::Starts) const {
+        if (!callbacks.Code || line == nullptr) return false;
+        if (std::strcmp(line, "ENDJOG") == 0) kind = Call::Finishes;
+        if (!Allowed(kind)) return false;
         callbacks.Code(line);
+        return true;
     }
 
     void* block(Block b) const {
@@ -208,6 +262,8 @@ class Host {
     std::atomic<uint32_t> worldChanges_{0};
     bool tickOpen_ = false;   // a tick's own code runs (TickWorld)
     uint32_t tickWorld_ = 0;  // the count when that tick began
+    bool readTimed_ = false;  // that tick has read its report, at readAt_
+    uint32_t readAt_ = 0;
 };
 
 // Points Host::dismissed at `flag` for its scope (a link's handler, or null
@@ -238,13 +294,20 @@ class HostGate {
 class TickWorld {
   public:
     explicit TickWorld(Host& host)
-        : host_(host), savedOpen_(host.tickOpen_), savedWorld_(host.tickWorld_) {
+        : host_(host),
+          savedOpen_(host.tickOpen_),
+          savedWorld_(host.tickWorld_),
+          savedTimed_(host.readTimed_),
+          savedReadAt_(host.readAt_) {
         host.tickOpen_ = true;
         host.tickWorld_ = host.WorldCount();
+        host.readTimed_ = false;
     }
     ~TickWorld() {
         host_.tickOpen_ = savedOpen_;
         host_.tickWorld_ = savedWorld_;
+        host_.readTimed_ = savedTimed_;
+        host_.readAt_ = savedReadAt_;
     }
     TickWorld(const TickWorld&) = delete;
     TickWorld& operator=(const TickWorld&) = delete;
@@ -253,6 +316,8 @@ class TickWorld {
     Host& host_;
     bool savedOpen_;
     uint32_t savedWorld_;
+    bool savedTimed_;
+    uint32_t savedReadAt_;
 };
 
 }  // namespace hk4

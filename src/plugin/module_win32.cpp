@@ -31,6 +31,10 @@ bool MemoryReadable(const void* p, std::size_t size) {
     return true;
 }
 
+uint32_t TickNow() {
+    return GetTickCount();
+}
+
 }  // namespace
 
 namespace hk4 {
@@ -67,6 +71,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
         case DLL_PROCESS_ATTACH: {
             g_module = instance;
             hk4::Plugin().host.readable = MemoryReadable;
+            hk4::Plugin().host.clock = TickNow;
             WSADATA data;
             if (WSAStartup(MAKEWORD(1, 1), &data) != 0) {
                 const std::string caption = hk4::ModuleBaseName(hk4::ThisModulePath());

@@ -266,6 +266,8 @@ void Runner::Tick() {
 }
 
 void Runner::Update() {
+    // A host that unloaded the library calls nothing of it.
+    if (unloaded_) return;
     TheTrace().Line("> Update");
     api_.Update();
     AfterDispatch();
@@ -377,7 +379,8 @@ void Runner::Call(const std::string& entry, const Tokens& t) {
 // pumps messages would.
 void Runner::Inside(const char* callback, const std::string& argument) {
     for (auto it = inside_.begin(); it != inside_.end(); ++it) {
-        if (it->callback != callback || it->argument != argument) continue;
+        // "*": whatever the argument (a soak's callbacks).
+        if (it->callback != callback || (it->argument != "*" && it->argument != argument)) continue;
         const Tokens action = it->action;
         inside_.erase(it);
         std::string words;
@@ -411,8 +414,14 @@ void Runner::Unload() {
     host_->FlushWrites();
     host_->released = true;
     host_->releasedBy = "while the library was unloaded without StopPlug";
+    // The stop of a jog it ran is the one write the library may still make
+    // before FreeLibrary returns; after that, nothing.
+    host_->stopsAllowed = true;
     const HMODULE module = api_.module;
     FreeLibrary(module);
+    host_->FlushWrites();
+    host_->stopsAllowed = false;
+    host_->releasedBy = "after the library was unloaded without StopPlug";
     char path[MAX_PATH];
     if (GetModuleFileNameA(module, path, MAX_PATH) != 0) {
         // A thread of the plug-in holds the library: it is not unloaded, and
@@ -866,6 +875,11 @@ void Runner::Soak(const Tokens& t) {
         return holdRandom >> 8;
     };
     long holds = 0;
+    // One poll in N (on average) has one of its host callbacks (the first
+    // of a kind picked at random) run a modal loop of 10 to 150 ms, in which
+    // the ticks that come are dropped, or hold the thread 50 to 300 ms.
+    const long insideOne = Integer(Option(t, 3, "inside", "0"), 10);
+    long insides = 0;
     Micros lastStepsAt = model_->Now();
     const std::string wheel = Option(t, 3, "wheel", "plain");
     if (wheel != "plain" && wheel != "bursts") throw BadLine{"wheel=plain or bursts"};
@@ -910,9 +924,20 @@ void Runner::Soak(const Tokens& t) {
     // Each poll's changes go out in one report; the host cycles and the tick
     // of the poll follow in time order, as in "run".
     Execute(Tokenize(device + " reports off"));
+    host_->traceSnapshotReads = true;
     int rested = 0;
     for (long i = 0; i < ticks; ++i) {
         play(pendant.Step());
+        if (insideOne > 0 && nextHoldRandom() % static_cast<uint32_t>(insideOne) == 0) {
+            static const char* const kCallbacks[] = {"Code", "DoButton", "GetLED", "GetDRO"};
+            const bool loop = nextHoldRandom() % 2 == 0;
+            const std::string ms =
+                std::to_string(loop ? 10 + nextHoldRandom() % 141 : 50 + nextHoldRandom() % 251);
+            inside_.clear();
+            inside_.push_back(InsideAction{kCallbacks[nextHoldRandom() % 4], "*",
+                                           Tokens{loop ? "run" : "hold", ms}});
+            ++insides;
+        }
         // Polls whose wheel motion the engine never sees as steps (inhibit
         // switch, OFF, the baseline report) count as rest.
         rested = pendant.wheelStepped() ? 0 : rested + 1;
@@ -933,6 +958,7 @@ void Runner::Soak(const Tokens& t) {
             ++holds;
         }
     }
+    inside_.clear();
     if (!jogSwitchOn) Execute(Tokenize("led 83 on"));
     play(pendant.Rest());
     RunFor(restLimit * 25 * kMs);
@@ -940,8 +966,11 @@ void Runner::Soak(const Tokens& t) {
     Execute(Tokenize(device + " reports on-change"));
     cursor_ = line;
     TheTrace().SetSink(nullptr);
+    host_->traceSnapshotReads = false;
     TheTrace().Line(watch.Summary());
+    TheTrace().Line(watch.FinishSummary());
     if (holdOne > 0) TheTrace().Line(Format("~ soak: %ld holds", holds));
+    if (insideOne > 0) TheTrace().Line(Format("~ soak: %ld callbacks held or looping", insides));
     if (wheel == "bursts") {
         // Step jog on X throughout: the host was asked to move X exactly as
         // far as the reports that reached the jog engine turned the wheel.

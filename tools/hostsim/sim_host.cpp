@@ -52,7 +52,8 @@ double HK4_CDECL OnGetDRO(int32_t number) {
         CheckLive(Format("< GetDRO %d", number));
         auto it = g_current->dros.find(number);
         if (it != g_current->dros.end()) value = it->second;
-        if (g_current->traceReads) TheTrace().Line(Format("< GetDRO %d -> %.10g", number, value));
+        if (g_current->traceReads || (number == 818 && g_current->traceSnapshotReads))
+            TheTrace().Line(Format("< GetDRO %d -> %.10g", number, value));
         Inside("GetDRO", std::to_string(number));
     }
     return value;
@@ -162,7 +163,9 @@ void SimHost::FlushWrites() {
     if (!TheTrace().Enabled()) return;
     for (const std::string& line : watch_.Changes(view_)) {
         ++writesSeen;
-        CheckLive(line);
+        const bool stop = line.compare(0, 16, "< write JogStop[") == 0 &&
+                          line.compare(line.size() - 4, 4, " = 1") == 0;
+        if (!(stop && stopsAllowed)) CheckLive(line);
         TheTrace().Line(line);
     }
     if (TheTrace().Recording())

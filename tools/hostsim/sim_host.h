@@ -39,7 +39,8 @@ class SimHost {
 
     std::map<int32_t, double> dros;
     std::map<int32_t, uint8_t> leds;
-    bool traceReads = false;  // also trace GetDRO and GetLED calls
+    bool traceReads = false;          // also trace GetDRO and GetLED calls
+    bool traceSnapshotReads = false;  // also trace GetDRO 818 (a soak's snapshot check)
     // Runs inside each callback the plug-in makes (after it is traced), with
     // the callback's name and argument ("Code", "DOJOG"; "GetLED", "800"):
     // where a host lets window messages through.
@@ -49,6 +50,9 @@ class SimHost {
     // the plug-in's to use, and each call or write is a fault.
     bool released = false;
     const char* releasedBy = "after StopPlug returned";
+    // While released: a jog's stop (a JogStop of 1) is still the plug-in's
+    // to write (the library is being unloaded and stops the jog it ran).
+    bool stopsAllowed = false;
     std::function<void(const std::string& what)> fault;
     void CheckLive(const std::string& what);
 

@@ -134,6 +134,40 @@ void JogWatch::Failure(const std::string& what) {
 }
 
 void JogWatch::Line(const std::string& line) {
+    static const std::string kStepLine = "< Code \"G91G1 ";
+    if (line.compare(0, kStepLine.size(), kStepLine) == 0) {
+        if (g90OwedAt_ >= 0)
+            Failure(Format("tick %d: a step line without the \"G90\" of the one at tick %d", tick_,
+                           g90OwedAt_));
+        g90OwedAt_ = tick_;
+        ++stepLines;
+        return;
+    }
+    if (line == "< Code \"G90\"") {
+        g90OwedAt_ = -1;
+        return;
+    }
+    if (g90OwedAt_ >= 0 && line.compare(0, 7, "< Code ") == 0) {
+        Failure(Format("tick %d: %s came between the step line of tick %d and its \"G90\"", tick_,
+                       line.c_str() + 7, g90OwedAt_));
+        g90OwedAt_ = -1;
+    }
+    if (line.compare(0, 13, "< GetDRO 818 ") == 0) {
+        if (snapshotAt_ >= 0)
+            Failure(
+                Format("tick %d: a snapshot taken while the one of tick %d was not written back",
+                       tick_, snapshotAt_));
+        snapshotAt_ = tick_;
+        ++snapshots;
+        return;
+    }
+    if (line.compare(0, 13, "< SetDRO 818 ") == 0) {
+        if (snapshotAt_ < 0)
+            Failure(Format("tick %d: DRO 818 written back with no snapshot taken since it last was",
+                           tick_));
+        snapshotAt_ = -1;
+        return;
+    }
     if (line.compare(0, 7, "~ tick ") == 0) {
         tick_ = std::atoi(line.c_str() + 7);
         ++ticks;
@@ -200,7 +234,15 @@ void JogWatch::Held(long sinceStepsMs) {
 
 void JogWatch::Finish(int restTicks) {
     if (removalOpen_) Failure("the last removal was never followed by a tick");
+    if (g90OwedAt_ >= 0)
+        Failure(Format("the step line of tick %d never got its \"G90\"", g90OwedAt_));
+    if (snapshotAt_ >= 0)
+        Failure(Format("the snapshot of tick %d was never written back", snapshotAt_));
     Rested(restTicks, 0);
+}
+
+std::string JogWatch::FinishSummary() const {
+    return Format("~ soak: %d step lines, %d snapshots of DROs 818 and 821", stepLines, snapshots);
 }
 
 std::string JogWatch::Summary() const {

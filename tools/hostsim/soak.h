@@ -114,7 +114,13 @@ class JogWatch {
     std::vector<std::string> failures;
     int failureCount = 0;
     int ticks = 0, jogs = 0, endjogs = 0, removals = 0;
+    // What a step jog owes the host (its NoAbsoluteRestore is 0): the next
+    // line after each step line is its "G90", and each snapshot of DROs 818
+    // and 821 (its GetDRO 818) is written back (its SetDRO 818) exactly once,
+    // before the next is taken and by the end.
+    int stepLines = 0, snapshots = 0;
     std::string Summary() const;
+    std::string FinishSummary() const;
 
   private:
     void Failure(const std::string& what);
@@ -127,6 +133,8 @@ class JogWatch {
     bool reported_ = false;     // this jog's failure is already counted
     bool removalOpen_ = false;
     int removalEndjogs_ = 0;
+    int g90OwedAt_ = -1;   // tick of the step line whose "G90" has not come
+    int snapshotAt_ = -1;  // tick of the snapshot not yet written back
 };
 
 // The plug-in's own heap: its calls to the C runtime's allocator, counted
