@@ -18,6 +18,13 @@
 
 namespace hostsim {
 
+bool LoadPlugin(hostside::PluginApi& api, const std::string& dll) {
+    std::string error;
+    if (api.Load(dll, error)) return true;
+    std::fprintf(stderr, "hostsim: %s\n", error.c_str());
+    return false;
+}
+
 namespace {
 
 struct Config {
@@ -94,11 +101,7 @@ HWND StartPlugin(hostside::PluginApi& api, SimHost& host, const std::string& pro
 
 bool RunOne(const Config& c, const std::string& dll, double seconds, Result& out) {
     hostside::PluginApi api;
-    std::string error;
-    if (!api.Load(dll, error)) {
-        std::fprintf(stderr, "hostsim: %s\n", error.c_str());
-        return false;
-    }
+    if (!LoadPlugin(api, dll)) return false;
     auto model = std::make_unique<DeviceModel>(false);
     model->traceReports = false;
     SetModel(model.get());
@@ -197,11 +200,7 @@ bool RunOne(const Config& c, const std::string& dll, double seconds, Result& out
 // is measured: the report's age would need the device's clock.
 bool RunReal(const std::string& dll, double seconds, Result& out) {
     hostside::PluginApi api;
-    std::string error;
-    if (!api.Load(dll, error)) {
-        std::fprintf(stderr, "hostsim: %s\n", error.c_str());
-        return false;
-    }
+    if (!LoadPlugin(api, dll)) return false;
     {
         SimHost host;
         host.leds[83] = 1;

@@ -5,7 +5,12 @@
 
 #include <string>
 
+#include "hostside/plugin_api.h"
+
 namespace hostsim {
+
+// Loads the plug-in `dll` into `api`; says why on stderr when it cannot.
+bool LoadPlugin(hostside::PluginApi& api, const std::string& dll);
 
 // `which`: "all", "silent", "on-change", "8ms" or "1ms". Prints a Markdown
 // table; returns the process exit status.

@@ -73,11 +73,7 @@ int PlainRun(const std::string& dll, const std::string& profile, DWORD runMs, bo
     hostsim::Trace& trace = hostsim::TheTrace();
     trace.SetEcho(stdout);
     hostside::PluginApi api;
-    std::string error;
-    if (!api.Load(dll, error)) {
-        std::fprintf(stderr, "hostsim: %s\n", error.c_str());
-        return 1;
-    }
+    if (!hostsim::LoadPlugin(api, dll)) return 1;
     trace.Line("# loaded " + dll);
     std::unique_ptr<hostsim::DeviceModel> model;
     hostsim::ImportPatch patch;

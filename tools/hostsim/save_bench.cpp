@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "hostside/plugin_api.h"
+#include "hostsim/bench.h"
 #include "hostsim/sim_host.h"
 #include "hostsim/trace.h"
 #include "settings/config_dialog_ids.h"
@@ -91,11 +92,7 @@ bool RunOnce(const std::string& dll, const std::string& path, const std::string&
              bool hostWrites, Timing& out) {
     if (!WriteProfile(path, bytes)) return false;
     hostside::PluginApi api;
-    std::string error;
-    if (!api.Load(dll, error)) {
-        std::fprintf(stderr, "hostsim: %s\n", error.c_str());
-        return false;
-    }
+    if (!LoadPlugin(api, dll)) return false;
     {
         SimHost host;
         host.InstallCallbacks(api);
